@@ -1,0 +1,54 @@
+// The registry as the schedule store needs it: the Win32 calls' semantics and status codes,
+// under names of our own so that this header never meets <windows.h>'s macros.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace autobackup {
+
+// An open key, or one of the predefined roots. 0 is no key.
+using RegKey = uintptr_t;
+
+// HKEY_CURRENT_USER: the Win32 value, sign-extended as on a 64-bit build.
+constexpr RegKey kRootCurrentUser =
+    static_cast<RegKey>(static_cast<intptr_t>(INT32_C(-2147483647)));
+
+// Status codes: the Win32 error numbers.
+using RegStatus = int32_t;
+constexpr RegStatus kStatusSuccess = 0;
+constexpr RegStatus kStatusFileNotFound = 2;
+constexpr RegStatus kStatusAccessDenied = 5;
+constexpr RegStatus kStatusInvalidHandle = 6;
+constexpr RegStatus kStatusMoreData = 234;
+
+// Value types.
+using RegType = uint32_t;
+constexpr RegType kTypeNone = 0;
+constexpr RegType kTypeString = 1;
+constexpr RegType kTypeBinary = 3;
+constexpr RegType kTypeDword = 4;
+
+// KEY_ALL_ACCESS: every open and create asks for it.
+constexpr uint32_t kAccessAll = 0xF003F;
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  // RegCreateKeyExA(base, path, 0, no class, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, ...):
+  // opens the key, creating it and any missing key above it.
+  virtual RegStatus CreateKey(RegKey base, const std::string& path, RegKey* result) = 0;
+  // RegOpenKeyExA(base, path, 0, KEY_ALL_ACCESS, ...).
+  virtual RegStatus OpenKey(RegKey base, const std::string& path, RegKey* result) = 0;
+  // RegQueryValueExA. `data` may be null: then only type and size are reported. On the way in
+  // *size is the buffer's size; on the way out it is the stored data's size.
+  virtual RegStatus QueryValue(RegKey key, const std::string& name, RegType* type, void* data,
+                               uint32_t* size) = 0;
+  // RegSetValueExA: creates the value or replaces it, its type included.
+  virtual RegStatus SetValue(RegKey key, const std::string& name, RegType type, const void* data,
+                             uint32_t size) = 0;
+  // RegCloseKey.
+  virtual RegStatus CloseKey(RegKey key) = 0;
+};
+
+}  // namespace autobackup

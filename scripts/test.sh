@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every preset and runs every test: the host build under the
+# sanitizers, the 64-bit and the 32-bit Windows builds under Wine, and the benchmarks' build.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh || exit 1
+
+passed=0
+failed=0
+failures=()
+jobs=$(nproc 2>/dev/null || echo 2)
+
+count_results() {  # ctest's closing line: "NN% tests passed, F tests failed out of T"
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1)
+  [ -n "$line" ] || return 1
+  bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+}
+
+for preset in native win64 win32; do
+  log=build/$preset-test.log
+  mkdir -p build
+  echo "== $preset: configure and build"
+  if ! cmake --preset "$preset" >"build/$preset-configure.log" 2>&1; then
+    cat "build/$preset-configure.log"
+    failures+=("$preset: configure")
+    continue
+  fi
+  if ! cmake --build --preset "$preset" -j "$jobs"; then
+    failures+=("$preset: build")
+    continue
+  fi
+  echo "== $preset: tests"
+  ctest --preset "$preset" -j "$jobs" 2>&1 | tee "$log"
+  if [ "${PIPESTATUS[0]}" -ne 0 ]; then
+    failures+=("$preset: tests")
+  fi
+  count_results "$log" || failures+=("$preset: no test results")
+done
+
+echo "== bench: build"
+if ! { cmake --preset bench >build/bench-configure.log 2>&1 && cmake --build --preset bench -j "$jobs"; }; then
+  failures+=("bench: build")
+fi
+
+echo
+echo "== summary"
+for f in "${failures[@]}"; do echo "FAILED: $f"; done
+echo "all: $passed passed, $failed failed"
+[ ${#failures[@]} -eq 0 ] && [ "$failed" -eq 0 ]

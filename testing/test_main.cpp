@@ -1,0 +1,7 @@
+// Test runner shared by every test program, on the host and under Wine.
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
