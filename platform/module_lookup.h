@@ -1,0 +1,32 @@
+// Which loaded module holds an address: what the fatal report needs to name a failure's place.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace autobackup {
+
+// Room for a module path: 260 characters (and a terminator).
+constexpr size_t kModulePathLength = 260;
+
+// What VirtualQuery tells about the memory region that holds an address.
+struct TMemoryRegion {
+  bool Committed = false;        // State is MEM_COMMIT.
+  uintptr_t AllocationBase = 0;  // 0 for free or unknown memory.
+};
+
+class ModuleLookup {
+ public:
+  virtual ~ModuleLookup() = default;
+  // VirtualQuery: an address the system cannot describe counts as not committed.
+  virtual TMemoryRegion QueryRegion(uintptr_t address) = 0;
+  // GetModuleFileNameA on a load address, with room for 260 characters: the module's full path,
+  // or empty when no module is loaded at `base` (0 included, which never names the program).
+  virtual std::string ModuleFileName(uintptr_t base) = 0;
+  // GetModuleFileNameA(no module): the full path of the program's own executable.
+  virtual std::string ProgramFileName() = 0;
+  // IsDBCSLeadByte: whether `byte` starts a double-byte character in the system's ANSI code page.
+  virtual bool IsLeadByte(unsigned char byte) = 0;
+};
+
+}  // namespace autobackup
