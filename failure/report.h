@@ -1,0 +1,30 @@
+// The fatal error report: the one message box every escaping failure ends in, then exit code 1.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "failure/failures.h"
+#include "platform/module_lookup.h"
+#include "platform/process.h"
+
+namespace autobackup {
+
+// Ends the process with the given exit code; never returns.
+using ExitFunction = void (*)(int exit_code);
+
+// Room the report's text gets, terminator included.
+constexpr size_t kReportCapacity = 1024;
+
+// `pattern` filled with the failure's type name, the module that holds `address`, the offset
+// there, the message (empty unless the failure is an Exception) and a closing period unless
+// the message is empty or already has one; cut to fit `capacity` bytes with a terminator.
+std::string ComposeFailureText(const TObject& failure, const void* address,
+                               const std::string& pattern, size_t capacity, ModuleLookup& modules);
+
+// Shows the report in one task-modal error box, then ends the process with exit code 1.
+[[noreturn]] void ReportFatalFailure(const TObject& failure, const void* address,
+                                     ModuleLookup& modules, MessageBoxes& boxes,
+                                     ExitFunction exit_process);
+
+}  // namespace autobackup

@@ -1,0 +1,65 @@
+// Hexadecimal numbers, pattern filling and module names for the fatal report.
+#include "failure/report_format.h"
+
+namespace autobackup {
+
+std::string HexText(uint64_t value, size_t min_digits) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string reversed;
+  do {
+    reversed += kDigits[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  if (reversed.size() < min_digits) {
+    reversed.append(min_digits - reversed.size(), '0');
+  }
+  return std::string(reversed.rbegin(), reversed.rend());
+}
+
+std::string FillPattern(const std::string& pattern, std::initializer_list<std::string> arguments) {
+  std::string text;
+  auto next = arguments.begin();
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    char kind = i + 1 < pattern.size() && pattern[i] == '%' ? pattern[i + 1] : '\0';
+    if (kind == 's' || kind == 'p' || kind == 'x') {
+      if (next != arguments.end()) {
+        text += *next++;
+      }
+      ++i;
+    } else if (kind == '%') {
+      text += '%';
+      ++i;
+    } else {
+      text += pattern[i];
+    }
+  }
+  return text;
+}
+
+std::string ModuleNamePart(const std::string& path, ModuleLookup& modules) {
+  size_t start = 0;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (modules.IsLeadByte(static_cast<unsigned char>(path[i]))) {
+      ++i;  // Its trail byte may look like a backslash but is part of the character.
+    } else if (path[i] == '\\') {
+      start = i + 1;
+    }
+  }
+  return path.substr(start);
+}
+
+TModulePlace LocateAddress(uintptr_t address, ModuleLookup& modules) {
+  TMemoryRegion region = modules.QueryRegion(address);
+  if (region.Committed) {
+    std::string path = modules.ModuleFileName(region.AllocationBase);
+    if (!path.empty()) {
+      return {true, ModuleNamePart(path, modules), address - region.AllocationBase};
+    }
+  }
+  // Memory of no module is charged to the program itself, counted from 0x1000 (wrapping like
+  // the address arithmetic it is); a null address is offset 0.
+  uintptr_t offset = address == 0 ? 0 : address - 0x1000;
+  return {false, ModuleNamePart(modules.ProgramFileName(), modules), offset};
+}
+
+}  // namespace autobackup

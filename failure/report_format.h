@@ -1,0 +1,38 @@
+// The pieces the fatal report's texts are made of: hexadecimal numbers, the filling of the
+// string table's patterns, and the module that holds an address.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "platform/module_lookup.h"
+
+namespace autobackup {
+
+// Digits of an absolute address: eight on a 32-bit build, sixteen on a 64-bit one.
+constexpr size_t kAddressDigits = 2 * sizeof(void*);
+// Digits of an offset within a module.
+constexpr size_t kOffsetDigits = 8;
+
+// `value` in capital hexadecimal digits, with leading zeros up to `min_digits`; never cut.
+std::string HexText(uint64_t value, size_t min_digits);
+
+// `pattern` with its placeholders "%s", "%p" and "%x" replaced, in order, by the already
+// formatted `arguments`; "%%" gives "%". Placeholders beyond the arguments give nothing.
+std::string FillPattern(const std::string& pattern, std::initializer_list<std::string> arguments);
+
+// The part of a module path after its last backslash; a backslash byte that is the second byte
+// of a double-byte character is no separator.
+std::string ModuleNamePart(const std::string& path, ModuleLookup& modules);
+
+// Where an address lies: in a loaded module, or (when no module holds it) in the program's own
+// executable, counted from 0x1000 there.
+struct TModulePlace {
+  bool InModule = false;
+  std::string Name;      // File name without its directory.
+  uintptr_t Offset = 0;  // From the module's load address.
+};
+TModulePlace LocateAddress(uintptr_t address, ModuleLookup& modules);
+
+}  // namespace autobackup
