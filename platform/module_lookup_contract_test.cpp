@@ -135,30 +135,5 @@ INSTANTIATE_TEST_SUITE_P(System, ModuleLookupContract, testing::Values(&MakeWin3
 #endif
 INSTANTIATE_TEST_SUITE_P(Fake, ModuleLookupContract, testing::Values(&MakeFake));
 
-TEST(FakeModuleLookup, EmulatesADoubleByteCodePageOnRequest) {
-  FakeModuleLookup lookup("a.exe");
-  EXPECT_FALSE(lookup.IsLeadByte(0x81));
-  lookup.UseDoubleByteCodePage();
-  const unsigned char lead[] = {0x81, 0x9F, 0xE0, 0xFC};
-  const unsigned char other[] = {0x80, 0xA0, 0xDF, 0xFD, '\\'};
-  for (unsigned char byte : lead) {
-    EXPECT_TRUE(lookup.IsLeadByte(byte)) << int{byte};
-  }
-  for (unsigned char byte : other) {
-    EXPECT_FALSE(lookup.IsLeadByte(byte)) << int{byte};
-  }
-}
-
-TEST(FakeModuleLookup, PathsComeBackCutToTheRoomOfTheCall) {
-  std::string long_path = "C:\\" + std::string(300, 'd') + "\\x.dll";
-  FakeModuleLookup lookup(long_path);
-  lookup.AddModule(0x10000000, 0x1000, long_path);
-  EXPECT_EQ(lookup.ModuleFileName(0x10000000), long_path.substr(0, 260));
-  EXPECT_EQ(lookup.ProgramFileName().size(), 260u);
-  // The region's end is exclusive.
-  EXPECT_TRUE(lookup.QueryRegion(0x10000FFF).Committed);
-  EXPECT_FALSE(lookup.QueryRegion(0x10001000).Committed);
-}
-
 }  // namespace
 }  // namespace autobackup
