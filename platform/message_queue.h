@@ -1,4 +1,5 @@
-// The thread's message queue and its one-second tick source.
+// The thread's own message queue and its window-less periodic timers: the tick source and the
+// wait of the monitor loop.
 #pragma once
 
 #include <cstdint>
@@ -16,16 +17,26 @@ struct TMessage {
   uint32_t Time = 0;
 };
 
+// The methods carry the Win32 functions' own names; PeekMessageA and PostMessageA are spelled out
+// so that <windows.h>'s PeekMessage and PostMessage macros never rename them.
 class MessageQueue {
  public:
   virtual ~MessageQueue() = default;
-  // WaitMessage: blocks until a message arrives that the thread has not yet seen.
+  // WaitMessage: blocks until a message arrives that the thread has not yet seen. Looking at the
+  // queue sees everything in it: a message still queued after a peek, removed or not, never ends
+  // a later wait; only a new arrival does.
   virtual void WaitMessage() = 0;
-  // PeekMessageA(no window, no range, PM_REMOVE): removes one message, never dispatched.
-  virtual bool PeekMessage(TMessage* message) = 0;
-  // SetTimer(no window, 1, elapse, TickCallback): returns the identifier the system chose.
+  // PeekMessageA(no window, no range, PM_REMOVE): removes the next message into *message without
+  // dispatching it; false, *message untouched, when the queue is empty. Posted messages come
+  // first in the order posted; a timer's message comes after them, and a timer that expires again
+  // before its message is taken still has only one message waiting.
+  virtual bool PeekMessageA(TMessage* message) = 0;
+  // PostMessageA(no window, ...): to the calling thread's own queue.
+  virtual void PostMessageA(uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
+  // SetTimer(no window, 1, elapse, TickCallback): returns the identifier the system chose. The
+  // timer's messages carry that identifier in WParam.
   virtual uintptr_t SetTimer(uint32_t elapse_ms) = 0;
-  // KillTimer(no window, identifier).
+  // KillTimer(no window, identifier): the timer stops, and its waiting message goes with it.
   virtual void KillTimer(uintptr_t identifier) = 0;
 };
 
