@@ -20,7 +20,10 @@ constexpr RegStatus kStatusSuccess = 0;
 constexpr RegStatus kStatusFileNotFound = 2;
 constexpr RegStatus kStatusAccessDenied = 5;
 constexpr RegStatus kStatusInvalidHandle = 6;
+constexpr RegStatus kStatusInvalidParameter = 87;
+constexpr RegStatus kStatusBadPathname = 161;
 constexpr RegStatus kStatusMoreData = 234;
+constexpr RegStatus kStatusNoAccess = 998;
 
 // Value types.
 using RegType = uint32_t;
@@ -32,22 +35,28 @@ constexpr RegType kTypeDword = 4;
 // KEY_ALL_ACCESS: every open and create asks for it.
 constexpr uint32_t kAccessAll = 0xF003F;
 
+// Paths are backslash-separated and relative to `base`; a leading backslash is a bad path name.
+// Key and value names compare without regard to ASCII case. Any call on a key that is not open
+// (0, or already closed) answers kStatusInvalidHandle.
 class Registry {
  public:
   virtual ~Registry() = default;
   // RegCreateKeyExA(base, path, 0, no class, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, ...):
-  // opens the key, creating it and any missing key above it.
+  // opens the key, creating it and any missing key above it. *result is 0 on failure.
   virtual RegStatus CreateKey(RegKey base, const std::string& path, RegKey* result) = 0;
-  // RegOpenKeyExA(base, path, 0, KEY_ALL_ACCESS, ...).
+  // RegOpenKeyExA(base, path, 0, KEY_ALL_ACCESS, ...). An empty path below a predefined root
+  // gives back the root itself. *result is 0 on failure.
   virtual RegStatus OpenKey(RegKey base, const std::string& path, RegKey* result) = 0;
-  // RegQueryValueExA. `data` may be null: then only type and size are reported. On the way in
-  // *size is the buffer's size; on the way out it is the stored data's size.
+  // RegQueryValueExA. `type` may be null. `data` may be null: then only type and size are
+  // reported. On the way in *size is the buffer's size; on the way out it is the stored data's
+  // size. Data longer than the buffer gives kStatusMoreData and leaves the buffer untouched;
+  // shorter data fills only its own length.
   virtual RegStatus QueryValue(RegKey key, const std::string& name, RegType* type, void* data,
                                uint32_t* size) = 0;
-  // RegSetValueExA: creates the value or replaces it, its type included.
+  // RegSetValueExA: creates the value or replaces it, its type and size included.
   virtual RegStatus SetValue(RegKey key, const std::string& name, RegType type, const void* data,
                              uint32_t size) = 0;
-  // RegCloseKey.
+  // RegCloseKey. Closing a predefined root succeeds and leaves it usable.
   virtual RegStatus CloseKey(RegKey key) = 0;
 };
 
