@@ -1,0 +1,142 @@
+// How a start finds its program and what it answers, for the fake and, on Windows, for WinExec
+// itself (with copies of the stand-in application, which log every start).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/fake/fake_process.h"
+#include "platform/process.h"
+#ifdef _WIN32
+#include "e2e/standin/standin_harness.h"
+#include "platform/win32/win32_process.h"
+#endif
+
+namespace autobackup {
+namespace {
+
+constexpr uint32_t kFileNotFound = 2;
+
+class ProcessWorld {
+ public:
+  virtual ~ProcessWorld() = default;
+  virtual ProcessStarter& Starter() = 0;
+  // A directory to place programs in, with its trailing backslash; empty if none was made.
+  virtual std::string Root() = 0;
+  virtual bool MakeDirectory(const std::string& path) = 0;
+  // Places a program at `path` that counts its starts.
+  virtual bool PlaceProgram(const std::string& path) = 0;
+  // How often the program at `path` has run, after waiting (bounded) for `expected` runs.
+  virtual size_t Runs(const std::string& path, size_t expected) = 0;
+};
+
+class FakeWorld : public ProcessWorld {
+ public:
+  ProcessStarter& Starter() override { return starter_; }
+  std::string Root() override { return "C:\\scratch\\"; }
+  bool MakeDirectory(const std::string&) override { return true; }
+  bool PlaceProgram(const std::string& path) override {
+    starter_.PlaceProgram(path);
+    return true;
+  }
+  size_t Runs(const std::string& path, size_t) override { return starter_.Runs(path); }
+
+ private:
+  FakeProcessStarter starter_;
+};
+
+#ifdef _WIN32
+class WindowsWorld : public ProcessWorld {
+ public:
+  ProcessStarter& Starter() override { return starter_; }
+  std::string Root() override { return scratch_.Path(); }
+  bool MakeDirectory(const std::string& path) override { return autobackup::MakeDirectory(path); }
+  bool PlaceProgram(const std::string& path) override {
+    return CopyProgram(BesideThisProgram(AUTOBACKUP_STANDIN), path);
+  }
+  size_t Runs(const std::string& path, size_t expected) override {
+    return WaitForRuns(path, expected, kStandInTimeoutMs).size();
+  }
+
+ private:
+  ScratchDirectory scratch_{"process"};
+  Win32ProcessStarter starter_;
+};
+#endif
+
+struct WorldMaker {
+  const char* name;
+  std::function<std::unique_ptr<ProcessWorld>()> make;
+};
+
+class ProcessContract : public testing::TestWithParam<WorldMaker> {
+ protected:
+  void SetUp() override {
+    world_ = GetParam().make();
+    root_ = world_->Root();
+    ASSERT_FALSE(root_.empty());
+    // The program in a directory with a blank; the prefix program at its first blank.
+    program_ = root_ + "ab cd\\app.exe";
+    prefix_program_ = root_ + "ab.exe";
+    ASSERT_TRUE(world_->MakeDirectory(root_ + "ab cd"));
+    PlaceProgram(program_);
+  }
+
+  uint32_t Start(const std::string& command_line) { return world_->Starter().Start(command_line); }
+  size_t Runs(const std::string& path, size_t expected) { return world_->Runs(path, expected); }
+
+  void PlaceProgram(const std::string& path) { ASSERT_TRUE(world_->PlaceProgram(path)); }
+
+  std::unique_ptr<ProcessWorld> world_;
+  std::string root_;
+  std::string program_;
+  std::string prefix_program_;
+};
+
+TEST_P(ProcessContract, QuotedPathStartsExactlyThatProgram) {
+  PlaceProgram(prefix_program_);
+  EXPECT_GE(Start("\"" + program_ + "\" \"/auto\""), 32u);
+  EXPECT_EQ(1u, Runs(program_, 1));
+  EXPECT_EQ(0u, Runs(prefix_program_, 0));
+}
+
+// Why the launch quotes its path: unquoted, the system tries the text up to each blank in turn
+// (adding ".exe"), so a program at a blank-separated prefix wins over the one meant.
+TEST_P(ProcessContract, UnquotedPathStartsTheFirstProgramAtABlank) {
+  if (root_.find(' ') != std::string::npos) {
+    GTEST_SKIP() << "the scratch directory itself holds a blank: " << root_;
+  }
+  EXPECT_GE(Start(program_ + " \"/auto\""), 32u);
+  EXPECT_EQ(1u, Runs(program_, 1));
+
+  PlaceProgram(prefix_program_);
+  EXPECT_GE(Start(program_ + " \"/auto\""), 32u);
+  EXPECT_EQ(1u, Runs(prefix_program_, 1));
+  EXPECT_EQ(1u, Runs(program_, 1));
+}
+
+TEST_P(ProcessContract, MissingProgramIsFileNotFound) {
+  PlaceProgram(prefix_program_);
+  EXPECT_EQ(kFileNotFound, Start("\"" + root_ + "ab cd\\missing.exe\" \"/auto\""));
+  EXPECT_EQ(0u, Runs(prefix_program_, 0));
+}
+
+TEST_P(ProcessContract, MissingDirectoryIsFileNotFound) {
+  EXPECT_EQ(kFileNotFound, Start("\"" + root_ + "nowhere\\app.exe\" \"/auto\""));
+}
+
+const WorldMaker kWorlds[] = {
+    {"Fake", [] { return std::unique_ptr<ProcessWorld>(new FakeWorld); }},
+#ifdef _WIN32
+    {"Windows", [] { return std::unique_ptr<ProcessWorld>(new WindowsWorld); }},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Worlds, ProcessContract, testing::ValuesIn(kWorlds),
+                         [](const testing::TestParamInfo<WorldMaker>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace autobackup
