@@ -1,0 +1,29 @@
+// Starting the backup application in its unattended mode, and telling the user when it cannot
+// be started.
+#pragma once
+
+#include <string>
+
+#include "platform/process.h"
+
+namespace autobackup {
+
+constexpr char kBackupApplication[] = "TarvikEmailBackup.exe";
+constexpr char kUnattendedArgument[] = "/auto";
+constexpr char kLaunchFailedText[] = "Auto Backup: Tarvik Email Backup not found!";
+constexpr char kLaunchFailedCaption[] = "Error!";
+constexpr uint32_t kLaunchFailedFlags = kBoxOk | kBoxIconError;
+
+// The backup application's full path in double quotes, a blank, and "/auto" in double quotes.
+// The quotes keep the system from running a program found at a blank-separated prefix of a
+// directory with blanks (C:\Program.exe for C:\Program Files\...). With an empty directory the
+// system's own search finds the application.
+std::string LaunchCommandLine(const std::string& program_directory);
+
+// Starts the application from `program_directory` (with its trailing backslash) without waiting
+// for it. When it cannot be started, shows the error box, waits for the user to dismiss it and
+// returns false.
+bool StartBackupApplication(const std::string& program_directory, ProcessStarter& starter,
+                            MessageBoxes& boxes);
+
+}  // namespace autobackup
