@@ -1,0 +1,65 @@
+#include "scheduling/monitor.h"
+
+#include "calendar/calendar.h"
+#include "scheduling/due_rules.h"
+#include "scheduling/launch.h"
+#include "settings/registry.h"
+#include "settings/schedule_key.h"
+
+namespace autobackup {
+
+bool CheckSchedule(const std::string& program_directory, const TMonitorServices& services) {
+  // A fresh object every check: no handle or value outlives it, so every check sees what the
+  // backup application stored since the last one. Its destructor closes the key on every path.
+  TRegistry registry(services.registry);
+  registry.SelectRootKey(kRootCurrentUser);
+  registry.EnterKey(kScheduleKeyPath, true);  // a key that will not open leaves every value absent
+
+  bool value_missing = false;
+  for (const char* name : {kLastBackupDate, kBackupTime, kBackupPeriod, kBackupInterval}) {
+    if (!registry.HasValue(name)) {
+      value_missing = true;
+    }
+  }
+  if (!value_missing) {
+    TScheduleSettings settings;
+    settings.LastBackupDate = registry.GetDouble(kLastBackupDate);
+    settings.BackupTime = registry.GetDouble(kBackupTime);  // read for its stored type only
+    settings.BackupPeriod = registry.GetInt32(kBackupPeriod);
+    settings.BackupInterval = registry.GetInt32(kBackupInterval);
+    const TSerialDateTime present = CurrentDateTime(services.clock);
+    const DueDecision decision = Decide(settings, present);
+    // A failed start writes nothing, so the next check tries again.
+    if (decision.Due &&
+        StartBackupApplication(program_directory, services.starter, services.boxes)) {
+      registry.PutDouble(kLastBackupDate, decision.NewLastBackupDate);
+    }
+  }
+  registry.LeaveKey();
+  return value_missing;
+}
+
+void Run(TIdleMonitor& monitor, const std::string& program_directory,
+         const TMonitorServices& services) {
+  int32_t tick_count = 0;
+  bool value_missing = false;
+  TMessage message;
+  do {
+    services.queue.WaitMessage();
+    // Messages are never dispatched: whatever was removed is dropped.
+    if (services.queue.PeekMessageA(&message) && message.Message == kMessageTimer) {
+      if (tick_count < kSettlingTicks) {
+        ++tick_count;
+      } else {
+        if (CheckSchedule(program_directory, services)) {
+          value_missing = true;
+        }
+        if (value_missing) {
+          monitor.StopRequested = true;
+        }
+      }
+    }
+  } while (!monitor.StopRequested);
+}
+
+}  // namespace autobackup

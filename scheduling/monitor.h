@@ -1,0 +1,41 @@
+// The monitor cycle: waits for timer messages, lets the first twelve pass, then checks the
+// schedule on every one, starting the backup application when a backup is due.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "failure/failures.h"
+#include "platform/clock.h"
+#include "platform/message_queue.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+namespace autobackup {
+
+// Timer messages that only count before the first check.
+constexpr int32_t kSettlingTicks = 12;
+
+// The operating-system back ends the cycle works with, handed down by the entry.
+struct TMonitorServices {
+  Registry& registry;
+  Clock& clock;
+  MessageQueue& queue;
+  ProcessStarter& starter;
+  MessageBoxes& boxes;
+};
+
+class TIdleMonitor : public TObject {
+ public:
+  const char* TypeName() const override { return "TIdleMonitor"; }
+  bool StopRequested = false;
+};
+
+// Runs until a check finds a schedule value missing. Failures pass through untouched.
+void Run(TIdleMonitor& monitor, const std::string& program_directory,
+         const TMonitorServices& services);
+
+// One check of the schedule. Returns true when a schedule value is missing.
+bool CheckSchedule(const std::string& program_directory, const TMonitorServices& services);
+
+}  // namespace autobackup

@@ -1,0 +1,303 @@
+#include "scheduling/monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+
+#include "calendar/calendar.h"
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_message_queue.h"
+#include "platform/fake/fake_process.h"
+#include "platform/fake/fake_registry.h"
+#include "scheduling/due_rules.h"
+#include "settings/schedule_key.h"
+
+namespace autobackup {
+namespace {
+
+// Counts what one check asks of the registry, and passes every call on.
+class CountingRegistry : public Registry {
+ public:
+  explicit CountingRegistry(Registry& inner) : inner_(inner) {}
+  RegStatus CreateKey(RegKey base, const std::string& path, RegKey* result) override {
+    ++creates;
+    return inner_.CreateKey(base, path, result);
+  }
+  RegStatus OpenKey(RegKey base, const std::string& path, RegKey* result) override {
+    ++opens;
+    return inner_.OpenKey(base, path, result);
+  }
+  RegStatus QueryValue(RegKey key, const std::string& name, RegType* type, void* data,
+                       uint32_t* size) override {
+    ++(data == nullptr ? presence_queries : reads);
+    return inner_.QueryValue(key, name, type, data, size);
+  }
+  RegStatus SetValue(RegKey key, const std::string& name, RegType type, const void* data,
+                     uint32_t size) override {
+    ++writes;
+    return inner_.SetValue(key, name, type, data, size);
+  }
+  RegStatus CloseKey(RegKey key) override {
+    ++closes;
+    return inner_.CloseKey(key);
+  }
+  void Reset() { creates = opens = presence_queries = reads = writes = closes = 0; }
+  int creates = 0, opens = 0, presence_queries = 0, reads = 0, writes = 0, closes = 0;
+
+ private:
+  Registry& inner_;
+};
+
+constexpr char kDirectory[] = "C:\\Apps\\Mail\\";
+constexpr char kApplication[] = "C:\\Apps\\Mail\\TarvikEmailBackup.exe";
+
+class MonitorTest : public testing::Test {
+ protected:
+  MonitorTest() {
+    starter_.PlaceProgram(kApplication);
+    queue_.SetTimer(1000);
+    SetClock(2024, 5, 15, 12, 0);
+  }
+
+  void SetClock(uint16_t year, uint16_t month, uint16_t day, uint16_t hour, uint16_t minute) {
+    clock_.Set({year, month, 0, day, hour, minute, 0, 0});
+  }
+  double Now() {
+    FakeClock copy = clock_;
+    return CurrentDateTime(copy);
+  }
+
+  void Store(const char* name, RegType type, const void* data, uint32_t size) {
+    RegKey key = 0;
+    ASSERT_EQ(registry_.CreateKey(kRootCurrentUser, kScheduleKeyPath + 1, &key), kStatusSuccess);
+    ASSERT_EQ(registry_.SetValue(key, name, type, data, size), kStatusSuccess);
+    registry_.CloseKey(key);
+  }
+  void StoreDouble(const char* name, double value) { Store(name, kTypeBinary, &value, 8); }
+  void StoreInt(const char* name, int32_t value) { Store(name, kTypeDword, &value, 4); }
+  void StoreSchedule(double last, int32_t kind, int32_t interval) {
+    StoreDouble(kLastBackupDate, last);
+    StoreDouble(kBackupTime, 0.375);
+    StoreInt(kBackupPeriod, kind);
+    StoreInt(kBackupInterval, interval);
+  }
+  // The stored "LastBackupDate", if it is 8 bytes.
+  std::optional<double> StoredLastBackupDate() {
+    RegKey key = 0;
+    if (registry_.OpenKey(kRootCurrentUser, kScheduleKeyPath + 1, &key) != kStatusSuccess) {
+      return std::nullopt;
+    }
+    double value = 0;
+    RegType type = 0;
+    uint32_t size = sizeof value;
+    const RegStatus status = registry_.QueryValue(key, kLastBackupDate, &type, &value, &size);
+    registry_.CloseKey(key);
+    if (status != kStatusSuccess || type != kTypeBinary || size != 8) {
+      return std::nullopt;
+    }
+    return value;
+  }
+
+  // Timer messages that settle, then `checks` more.
+  void ScriptTicks(int checks) { queue_.Repeat(FakeMessageQueue::Tick(), kSettlingTicks + checks); }
+
+  // Runs the cycle until it stops (true) or its script runs out (false).
+  bool RunCycle() {
+    try {
+      autobackup::Run(monitor_, kDirectory, services_);
+      return true;
+    } catch (const ScriptExhausted&) {
+      return false;
+    }
+  }
+
+  int Starts() const { return starter_.Runs(kApplication); }
+
+  FakeRegistry registry_;
+  CountingRegistry counting_{registry_};
+  FakeClock clock_;
+  FakeMessageQueue queue_;
+  FakeProcessStarter starter_;
+  FakeMessageBoxes boxes_;
+  TMonitorServices services_{counting_, clock_, queue_, starter_, boxes_};
+  TIdleMonitor monitor_;
+};
+
+TEST_F(MonitorTest, TwelveTimerMessagesOnlySettle) {
+  StoreSchedule(Now() - 10, kDays, 1);
+  queue_.Repeat(FakeMessageQueue::Tick(), 11);
+  for (int i = 0; i < 5; ++i) {
+    queue_.Script({FakeMessageQueue::Arrive({0, 0x0400, 0, 0, 0})});  // not a timer
+  }
+  queue_.Script({FakeMessageQueue::Tick()});
+  EXPECT_FALSE(RunCycle());
+  EXPECT_EQ(counting_.creates + counting_.presence_queries, 0);
+  EXPECT_EQ(Starts(), 0);
+}
+
+TEST_F(MonitorTest, ThirteenthTimerMessageRunsTheFirstCheckAndEveryLaterOneAnother) {
+  StoreSchedule(Now() - 0.5, kDays, 1);  // present but not due
+  for (int ticks : {12, 13, 14, 20}) {
+    counting_.Reset();
+    queue_.Repeat(FakeMessageQueue::Tick(), ticks);  // each run of the cycle settles afresh
+    EXPECT_FALSE(RunCycle());
+    EXPECT_EQ(counting_.creates, ticks - kSettlingTicks) << ticks << " ticks";
+    EXPECT_EQ(registry_.OpenHandles(), 0);
+  }
+}
+
+TEST_F(MonitorTest, MissingValueStopsAfterThatCheckWithoutReading) {
+  StoreDouble(kLastBackupDate, Now() - 10);
+  StoreInt(kBackupPeriod, kDays);
+  StoreInt(kBackupInterval, 1);
+  ScriptTicks(1);
+  queue_.Script({FakeMessageQueue::Tick()});  // never taken: the cycle has stopped
+  EXPECT_TRUE(RunCycle());
+  EXPECT_TRUE(monitor_.StopRequested);
+  EXPECT_EQ(counting_.presence_queries, 4);  // all four, though the second was already missing
+  EXPECT_EQ(counting_.reads, 0);
+  EXPECT_EQ(Starts(), 0);
+  EXPECT_EQ(counting_.writes, 0);
+  EXPECT_EQ(queue_.StepsLeft(), 1u);
+}
+
+TEST_F(MonitorTest, NoScheduleKeyCreatesItEmptyAndStops) {
+  ScriptTicks(1);
+  EXPECT_TRUE(RunCycle());
+  RegKey key = 0;
+  EXPECT_EQ(registry_.OpenKey(kRootCurrentUser, kScheduleKeyPath + 1, &key), kStatusSuccess);
+  registry_.CloseKey(key);
+}
+
+TEST_F(MonitorTest, KeyThatWillNotOpenCountsAsMissing) {
+  StoreSchedule(Now() - 10, kDays, 1);
+  ASSERT_EQ(registry_.DenyAccess(kRootCurrentUser, kScheduleKeyPath + 1), kStatusSuccess);
+  ScriptTicks(1);
+  EXPECT_TRUE(RunCycle());
+  EXPECT_EQ(Starts(), 0);
+  EXPECT_EQ(registry_.OpenHandles(), 0);
+}
+
+TEST_F(MonitorTest, UnknownPeriodKindReadsEveryTickAndDoesNothingElse) {
+  StoreSchedule(Now() - 1000, 5, 1);
+  ScriptTicks(3);
+  EXPECT_FALSE(RunCycle());
+  EXPECT_EQ(counting_.reads, 3 * 4);
+  EXPECT_EQ(counting_.writes, 0);
+  EXPECT_EQ(Starts(), 0);
+  EXPECT_FALSE(monitor_.StopRequested);
+}
+
+TEST_F(MonitorTest, WrongTypeOfAnUnusedValueFailsAndTheKeyIsClosed) {
+  StoreSchedule(Now() - 10, kDays, 1);
+  StoreInt(kBackupTime, 7);
+  ScriptTicks(1);
+  try {
+    RunCycle();
+    ADD_FAILURE() << "nothing raised";
+  } catch (const ERegistryException& failure) {
+    EXPECT_EQ(failure.Message(), "Invalid data type for 'BackupTime'");
+  }
+  EXPECT_EQ(registry_.OpenHandles(), 0);
+  EXPECT_EQ(Starts(), 0);
+}
+
+TEST_F(MonitorTest, DueBackupStartsOnceAndWritesTheDecidedDate) {
+  const double last = Now() - 3.9;
+  StoreSchedule(last, kDays, 1);
+  ScriptTicks(3);
+  EXPECT_FALSE(RunCycle());
+  EXPECT_EQ(Starts(), 1);
+  EXPECT_EQ(counting_.writes, 1);
+  EXPECT_EQ(StoredLastBackupDate(), Decide({last, 0.375, kDays, 1}, Now()).NewLastBackupDate);
+  EXPECT_EQ(StoredLastBackupDate(), last + 3);
+  EXPECT_TRUE(boxes_.Shown().empty());
+}
+
+TEST_F(MonitorTest, FailedStartShowsTheBoxWritesNothingAndTriesOnTheNextTick) {
+  const double last = Now() - 2;
+  StoreSchedule(last, kDays, 1);
+  starter_.AnswerEveryStartWith(FakeProcessStarter::kFileNotFound);
+  ScriptTicks(3);
+  EXPECT_FALSE(RunCycle());
+  ASSERT_EQ(boxes_.Shown().size(), 3u);
+  EXPECT_EQ(boxes_.Shown()[2].text, "Auto Backup: Tarvik Email Backup not found!");
+  EXPECT_EQ(counting_.writes, 0);
+  EXPECT_EQ(StoredLastBackupDate(), last);
+}
+
+TEST_F(MonitorTest, ChangesBetweenTicksAreSeenOnTheNextTick) {
+  const double last = Now() - 2.5;
+  StoreSchedule(last, kDays, 7);  // not due
+  ScriptTicks(1);
+  queue_.Script(
+      {FakeMessageQueue::Hook([&] { StoreInt(kBackupInterval, 2); }), FakeMessageQueue::Tick()});
+  EXPECT_FALSE(RunCycle());
+  EXPECT_EQ(Starts(), 1);
+  EXPECT_EQ(StoredLastBackupDate(), last + 2);
+}
+
+TEST_F(MonitorTest, ClockJumpingTenYearsAheadStartsOnceToTheLatestBoundary) {
+  const double last = Now() - 0.25;
+  StoreSchedule(last, kWeeks, 1);
+  ScriptTicks(1);  // not due
+  queue_.Script({FakeMessageQueue::Hook([&] { SetClock(2034, 5, 15, 12, 0); }),
+                 FakeMessageQueue::Tick(), FakeMessageQueue::Tick()});
+  EXPECT_FALSE(RunCycle());
+  EXPECT_EQ(Starts(), 1);
+  EXPECT_EQ(counting_.writes, 1);
+  const double stored = *StoredLastBackupDate();
+  EXPECT_LE(stored, Now());
+  EXPECT_GT(stored + 7, Now());
+  EXPECT_NEAR(std::remainder(stored - last, 7.0), 0.0, 1e-6);
+}
+
+TEST_F(MonitorTest, ClockGoingBackStartsNothing) {
+  const double last = Now() - 0.5;  // twelve hours: due on the hour rule
+  StoreSchedule(last, kHours, 1);
+  queue_.Repeat(FakeMessageQueue::Tick(), kSettlingTicks);
+  queue_.Script({FakeMessageQueue::Hook([&] { SetClock(2020, 1, 1, 0, 0); }),
+                 FakeMessageQueue::Tick(), FakeMessageQueue::Tick()});
+  EXPECT_FALSE(RunCycle());
+  EXPECT_EQ(counting_.reads, 2 * 4);
+  EXPECT_EQ(Starts(), 0);
+  EXPECT_EQ(counting_.writes, 0);
+  EXPECT_EQ(StoredLastBackupDate(), last);
+}
+
+TEST(CheckSchedule, AsksTheRegistryExactlyWhatOneCheckNeeds) {
+  FakeRegistry registry;
+  CountingRegistry counting(registry);
+  FakeClock clock;
+  FakeMessageQueue queue;
+  FakeProcessStarter starter;
+  FakeMessageBoxes boxes;
+  starter.PlaceProgram(kApplication);
+  TMonitorServices services{counting, clock, queue, starter, boxes};
+  RegKey key = 0;
+  ASSERT_EQ(registry.CreateKey(kRootCurrentUser, kScheduleKeyPath + 1, &key), kStatusSuccess);
+  const double last = CurrentDateTime(clock) - 1.5;
+  const double time = 0;
+  const int32_t kind = kDays, interval = 1;
+  registry.SetValue(key, kLastBackupDate, kTypeBinary, &last, 8);
+  registry.SetValue(key, kBackupTime, kTypeBinary, &time, 8);
+  registry.SetValue(key, kBackupPeriod, kTypeDword, &kind, 4);
+  registry.SetValue(key, kBackupInterval, kTypeDword, &interval, 4);
+  registry.CloseKey(key);
+
+  for (int due = 1; due >= 0; --due) {  // first due, then not
+    counting.Reset();
+    EXPECT_FALSE(CheckSchedule(kDirectory, services));
+    EXPECT_EQ(counting.creates, 1);
+    EXPECT_EQ(counting.opens, 0);
+    EXPECT_EQ(counting.presence_queries, 4);
+    EXPECT_EQ(counting.reads, 4);
+    EXPECT_EQ(counting.writes, due);
+    EXPECT_EQ(counting.closes, 1);
+    EXPECT_EQ(registry.OpenHandles(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace autobackup
