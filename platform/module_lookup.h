@@ -23,7 +23,7 @@ class ModuleLookup {
   // GetModuleFileNameA on a load address, with room for 260 characters: the module's full path,
   // or empty when no module is loaded at `base` (0 included, which never names the program).
   virtual std::string ModuleFileName(uintptr_t base) = 0;
-  // GetModuleFileNameA(no module): the full path of the program's own executable.
+  // GetModuleFileNameA(no module): the full path of the program's own executable, never cut.
   virtual std::string ProgramFileName() = 0;
   // IsDBCSLeadByte: whether `byte` starts a double-byte character in the system's ANSI code page.
   virtual bool IsLeadByte(unsigned char byte) = 0;

@@ -25,7 +25,7 @@ class FakeModuleLookup : public ModuleLookup {
 
   TMemoryRegion QueryRegion(uintptr_t address) override;
   std::string ModuleFileName(uintptr_t base) override;
-  std::string ProgramFileName() override { return Cut(program_file_name_); }
+  std::string ProgramFileName() override { return program_file_name_; }
   bool IsLeadByte(unsigned char byte) override;
 
  private:

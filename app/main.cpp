@@ -1,0 +1,24 @@
+// AutoBackup.exe: builds the real operating-system back ends and runs the scheduler.
+#include <windows.h>
+
+#include "app/startup.h"
+#include "calendar/extended.h"
+#include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_message_queue.h"
+#include "platform/win32/win32_module_lookup.h"
+#include "platform/win32/win32_process.h"
+#include "platform/win32/win32_registry.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Before any of the program's own arithmetic: every build computes under the same control word.
+  autobackup::LoadDefaultFpuControlWord();
+
+  autobackup::Win32Registry registry;
+  autobackup::Win32Clock clock;
+  autobackup::Win32MessageQueue queue;
+  autobackup::Win32ProcessStarter starter;
+  autobackup::Win32MessageBoxes boxes;
+  autobackup::Win32ModuleLookup modules;
+  const autobackup::TMonitorServices services{registry, clock, queue, starter, boxes};
+  return autobackup::RunScheduler(modules, services);
+}

@@ -1,0 +1,111 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include "calendar/calendar.h"
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_message_queue.h"
+#include "platform/fake/fake_module_lookup.h"
+#include "platform/fake/fake_process.h"
+#include "platform/fake/fake_registry.h"
+
+namespace autobackup {
+namespace {
+
+TEST(ProgramDirectoryOf, KeepsEverythingUpToTheLastBackslashOrColon) {
+  FakeModuleLookup modules("");
+  const struct {
+    const char* path;
+    const char* directory;
+  } cases[] = {
+      {"C:\\Apps\\Mail\\AutoBackup.exe", "C:\\Apps\\Mail\\"},
+      {"C:\\AutoBackup.exe", "C:\\"},
+      {"C:AutoBackup.exe", "C:"},
+      {"\\\\server\\share\\AutoBackup.exe", "\\\\server\\share\\"},
+      {"AutoBackup.exe", ""},
+      {"", ""},
+      {"C:\\Program Files\\Mail Tools\\AutoBackup.exe", "C:\\Program Files\\Mail Tools\\"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ProgramDirectoryOf(c.path, modules), c.directory) << c.path;
+  }
+}
+
+TEST(ProgramDirectoryOf, TrailBytesOfDoubleByteCharactersDoNotCount) {
+  FakeModuleLookup modules("");
+  modules.UseDoubleByteCodePage();
+  // 0x95 0x5C is one character whose second byte is the code of a backslash.
+  EXPECT_EQ(ProgramDirectoryOf("C:\\Mail\\\x95\\AutoBackup.exe", modules), "C:\\Mail\\");
+  EXPECT_EQ(ProgramDirectoryOf("C:\\\x95\\\\AutoBackup.exe", modules), "C:\\\x95\\\\");
+  EXPECT_EQ(ProgramDirectoryOf("C:\\Mail\\\x81:x.exe", modules), "C:\\Mail\\");
+  // In a single-byte code page the same byte is a character of its own.
+  FakeModuleLookup single("");
+  EXPECT_EQ(ProgramDirectoryOf("C:\\Mail\\\x95\\AutoBackup.exe", single), "C:\\Mail\\\x95\\");
+}
+
+class RunSchedulerTest : public testing::Test {
+ protected:
+  FakeModuleLookup modules_{"C:\\Apps\\Mail\\AutoBackup.exe"};
+  FakeRegistry registry_;
+  FakeClock clock_;
+  FakeMessageQueue queue_;
+  FakeProcessStarter starter_;
+  FakeMessageBoxes boxes_;
+  TMonitorServices services_{registry_, clock_, queue_, starter_, boxes_};
+};
+
+TEST_F(RunSchedulerTest, HandshakeStopsTheStartupTimerAndEndsWithExitCodeZero) {
+  // No schedule: the handshake's tick, twelve settling ticks, then the check that stops.
+  queue_.Repeat(FakeMessageQueue::Tick(), 1 + kSettlingTicks + 1);
+  EXPECT_EQ(RunScheduler(modules_, services_), 0);
+  ASSERT_EQ(queue_.SetTimerCalls().size(), 2u);
+  EXPECT_EQ(queue_.SetTimerCalls()[0], 1000u);
+  EXPECT_EQ(queue_.SetTimerCalls()[1], 1000u);
+  EXPECT_EQ(queue_.KillTimerCalls().size(), 2u);
+  EXPECT_TRUE(queue_.LiveTimers().empty());
+  EXPECT_EQ(queue_.StepsLeft(), 0u);
+  EXPECT_EQ(registry_.OpenHandles(), 0);
+}
+
+TEST_F(RunSchedulerTest, OtherFirstMessageLeavesTheStartupTimerRunning) {
+  queue_.Script({FakeMessageQueue::Arrive({0, 0x0400, 0, 0, 0})});
+  // Both timers now tick; more ticks than the cycle needs, whatever their pace.
+  queue_.Repeat(FakeMessageQueue::Tick(), 2 * (kSettlingTicks + 1));
+  EXPECT_EQ(RunScheduler(modules_, services_), 0);
+  EXPECT_EQ(queue_.KillTimerCalls().size(), 1u);
+  EXPECT_EQ(queue_.LiveTimers().size(), 1u);  // the start-up timer, never stopped
+}
+
+TEST_F(RunSchedulerTest, LaunchesFromTheProgramsOwnDirectory) {
+  FakeModuleLookup long_path(std::string("C:\\") + std::string(300, 'd') + "\\AutoBackup.exe");
+  const std::string application = "C:\\" + std::string(300, 'd') + "\\TarvikEmailBackup.exe";
+  starter_.PlaceProgram(application);
+  RegKey key = 0;
+  ASSERT_EQ(
+      registry_.CreateKey(kRootCurrentUser, "Software\\Tarvik Tools\\TarvikEmailBackup", &key),
+      kStatusSuccess);
+  const double last = CurrentDateTime(clock_) - 2, time = 0;
+  const int32_t kind = 1, interval = 1;
+  registry_.SetValue(key, "LastBackupDate", kTypeBinary, &last, 8);
+  registry_.SetValue(key, "BackupTime", kTypeBinary, &time, 8);
+  registry_.SetValue(key, "BackupPeriod", kTypeDword, &kind, 4);
+  registry_.SetValue(key, "BackupInterval", kTypeDword, &interval, 4);
+  registry_.CloseKey(key);
+  queue_.Repeat(FakeMessageQueue::Tick(), 1 + kSettlingTicks + 1);
+  // Then the stored date is damaged, and the failure of the next check ends the run.
+  queue_.Script({FakeMessageQueue::Hook([&] {
+                   RegKey open = 0;
+                   registry_.OpenKey(kRootCurrentUser, "Software\\Tarvik Tools\\TarvikEmailBackup",
+                                     &open);
+                   const int32_t dword = 1;
+                   registry_.SetValue(open, "LastBackupDate", kTypeDword, &dword, 4);
+                   registry_.CloseKey(open);
+                 }),
+                 FakeMessageQueue::Tick()});
+  EXPECT_THROW(RunScheduler(long_path, services_), ERegistryException);
+  EXPECT_EQ(starter_.Runs(application), 1);
+  EXPECT_EQ(registry_.OpenHandles(), 0);
+}
+
+}  // namespace
+}  // namespace autobackup
