@@ -1,0 +1,85 @@
+#include "failure/top_level.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/fake/fake_module_lookup.h"
+#include "platform/fake/fake_process.h"
+
+namespace autobackup {
+namespace {
+
+struct ProcessEnded {
+  int code;
+};
+
+void EndProcess(int code) {
+  throw ProcessEnded{code};
+}
+
+class TopLevelTest : public testing::Test {
+ protected:
+  // Runs `body` under the top-level handler; the exit code, and the boxes shown on the way.
+  int Run(const std::function<int()>& body) {
+    try {
+      return RunReportingFailures(body, modules_, boxes_, EndProcess);
+    } catch (const ProcessEnded& ended) {
+      return ended.code;
+    }
+  }
+  const std::string& OnlyText() {
+    EXPECT_EQ(boxes_.Shown().size(), 1u);
+    return boxes_.Shown().at(0).text;
+  }
+
+  FakeModuleLookup modules_{"C:\\Apps\\AutoBackup.exe"};
+  FakeMessageBoxes boxes_;
+};
+
+TEST_F(TopLevelTest, CleanEndShowsNothing) {
+  EXPECT_EQ(Run([] { return 0; }), 0);
+  EXPECT_TRUE(boxes_.Shown().empty());
+}
+
+TEST_F(TopLevelTest, RaisedFailureIsReportedAfterItsCleanupsRan) {
+  std::vector<std::string> events;
+  struct Cleanup {
+    std::vector<std::string>& events;
+    ~Cleanup() { events.push_back("cleanup"); }
+  };
+  modules_.AddModule(0x10000, 0x10000, "C:\\Apps\\AutoBackup.exe");
+  const int code = Run([&]() -> int {
+    Cleanup cleanup{events};
+    ERegistryException failure("Invalid data type for 'LastBackupDate'");
+    failure.SetRaiseAddress(reinterpret_cast<const void*>(0x12345));
+    throw failure;
+  });
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(events, std::vector<std::string>{"cleanup"});
+  EXPECT_EQ(OnlyText(),
+            "Exception ERegistryException in module AutoBackup.exe at 00002345.\r\n"
+            "Invalid data type for 'LastBackupDate'.\r\n");
+  EXPECT_EQ(boxes_.Shown()[0].caption, "Application Error");
+  EXPECT_EQ(boxes_.Shown()[0].flags, 0x2010u);
+}
+
+TEST_F(TopLevelTest, MemoryExhaustionIsReportedAsOutOfMemory) {
+  EXPECT_EQ(Run([]() -> int { throw std::bad_alloc(); }), 1);
+  EXPECT_EQ(OnlyText(),
+            "Exception EOutOfMemory in module AutoBackup.exe at 00000000.\r\nOut of memory.\r\n");
+}
+
+TEST_F(TopLevelTest, ForeignThrowNamesItsTypeWithNoMessage) {
+  EXPECT_EQ(Run([]() -> int { throw 42; }), 1);
+  EXPECT_EQ(OnlyText(), "Exception int in module AutoBackup.exe at 00000000.\r\n\r\n");
+  boxes_ = FakeMessageBoxes();
+  EXPECT_EQ(Run([]() -> int { throw std::runtime_error("not ours"); }), 1);
+  EXPECT_EQ(OnlyText(),
+            "Exception std::runtime_error in module AutoBackup.exe at 00000000.\r\n\r\n");
+}
+
+}  // namespace
+}  // namespace autobackup
