@@ -1,13 +1,27 @@
-// AutoBackup.exe: builds the real operating-system back ends and runs the scheduler.
+// AutoBackup.exe: builds the real operating-system back ends, installs the outermost failure
+// handlers and runs the scheduler.
 #include <windows.h>
+
+#include <cstdlib>
 
 #include "app/startup.h"
 #include "calendar/extended.h"
+#include "failure/top_level.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_fault_filter.h"
 #include "platform/win32/win32_message_queue.h"
 #include "platform/win32/win32_module_lookup.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_registry.h"
+
+namespace {
+
+// The run time's normal shutdown, then ExitProcess with the code.
+[[noreturn]] void EndProcess(int exit_code) {
+  std::exit(exit_code);
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Before any of the program's own arithmetic: every build computes under the same control word.
@@ -19,6 +33,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   autobackup::Win32ProcessStarter starter;
   autobackup::Win32MessageBoxes boxes;
   autobackup::Win32ModuleLookup modules;
+  autobackup::InstallFaultFilter(modules, boxes, EndProcess);
+
   const autobackup::TMonitorServices services{registry, clock, queue, starter, boxes};
-  return autobackup::RunScheduler(modules, services);
+  return autobackup::RunReportingFailures(
+      [&] { return autobackup::RunScheduler(modules, services); }, modules, boxes, EndProcess);
 }

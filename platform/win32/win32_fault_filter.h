@@ -1,0 +1,12 @@
+// The outermost handler for processor and system faults: a fault becomes a failure by the fault
+// table and ends in the fatal report, with no crash dialog of the system's.
+#pragma once
+
+#include "failure/report.h"
+
+namespace autobackup {
+
+// Installs the handler; the back ends must live as long as the process.
+void InstallFaultFilter(ModuleLookup& modules, MessageBoxes& boxes, ExitFunction exit_process);
+
+}  // namespace autobackup
