@@ -7,22 +7,13 @@
 
 #include "failure/failures.h"
 #include "platform/fake/fake_clock.h"
+#include "testing/expect_failure.h"
 
 namespace autobackup {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-template <class Failure, class Call>
-void ExpectFailure(Call call, const char* message) {
-  try {
-    call();
-    ADD_FAILURE() << "expected " << message;
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.Message(), message);
-  }
-}
 
 void ExpectDateEncodeFailure(TSerialDateTime value, int32_t count) {
   SCOPED_TRACE(testing::Message() << "AddMonths(" << value << ", " << count << ")");

@@ -6,21 +6,12 @@
 #include <limits>
 
 #include "failure/failures.h"
+#include "testing/expect_failure.h"
 
 namespace autobackup {
 namespace {
 
 using Limits = std::numeric_limits<long double>;
-
-template <class Failure, class Call>
-void ExpectFailure(Call call, const char* message) {
-  try {
-    call();
-    ADD_FAILURE() << "expected " << message;
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.Message(), message);
-  }
-}
 
 constexpr const char* kInvalid = "Invalid floating point operation";
 
