@@ -1,0 +1,339 @@
+// schedule_tool.exe: reads and writes the backup schedule in the current user's registry for the
+// end-to-end tests and the demo, prints dates and the present moment, and asks the due-date
+// rules what they decide. Several commands may follow each other in one start:
+//   now                              the present moment
+//   put NAME TYPE HEX                any type (name or number) and any bytes ("-" for none)
+//   put-date NAME DATE               an 8-byte binary double
+//   put-dword NAME INT               a 4-byte 32-bit integer
+//   get NAME                         type, size and bytes, or "absent"
+//   show-date NAME                   the value as a date: its bytes and its readable form
+//   delete NAME                      removes one value
+//   key                              whether the schedule key exists, with its value count
+//   delete-key                       removes the schedule key tree (and its parent when empty)
+//   decide LAST PERIOD INTERVAL PRESENT   what the due-date rules give
+//   boxes                            the dialog boxes on the screen, with title and text
+// DATE, LAST and PRESENT take the forms of schedule_text.h. One output line per command; a
+// malformed command or a failed registry call ends the tool with code 2 before the next runs.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "calendar/extended.h"
+#include "e2e/tools/schedule_text.h"
+#include "failure/failures.h"
+#include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_registry.h"
+#include "scheduling/due_rules.h"
+#include "settings/schedule_key.h"
+
+namespace autobackup {
+namespace {
+
+// Below HKEY_CURRENT_USER, without the leading backslash that marks the path absolute.
+const char* const kKeyPath = kScheduleKeyPath + 1;
+constexpr char kParentPath[] = "Software\\Tarvik Tools";
+
+struct Failed {
+  std::string what;
+};
+
+class Tool {
+ public:
+  // Runs the commands in `words` one after another; returns the exit code.
+  int Run(const std::vector<std::string>& words);
+
+ private:
+  const std::string& Next(const char* what);
+  TSerialDateTime Now();
+  TSerialDateTime Date(const std::string& text);
+  RegKey OpenKey(bool create);
+  void Put(const std::string& name, RegType type, const void* data, uint32_t size);
+  void Get(const std::string& name);
+  void ShowDate(const std::string& name);
+  void Delete(const std::string& name);
+  void Key();
+  void DeleteKey();
+  void Decide(const std::string& last, const std::string& period, const std::string& interval,
+              const std::string& present);
+  void Boxes();
+
+  Win32Registry registry_;
+  Win32Clock clock_;
+  std::vector<std::string> words_;
+  size_t at_ = 0;
+};
+
+// Closes the key it holds when it goes out of scope.
+class OpenedKey {
+ public:
+  OpenedKey(Registry& registry, RegKey key) : registry_(registry), key_(key) {}
+  ~OpenedKey() { registry_.CloseKey(key_); }
+  OpenedKey(const OpenedKey&) = delete;
+  OpenedKey& operator=(const OpenedKey&) = delete;
+  RegKey get() const { return key_; }
+
+ private:
+  Registry& registry_;
+  RegKey key_;
+};
+
+std::string Status(const char* call, LONG status) {
+  return std::string(call) + " failed with status " + std::to_string(status);
+}
+
+const std::string& Tool::Next(const char* what) {
+  if (at_ >= words_.size()) {
+    throw Failed{std::string("missing ") + what};
+  }
+  return words_[at_++];
+}
+
+TSerialDateTime Tool::Now() {
+  return CurrentDateTime(clock_);
+}
+
+TSerialDateTime Tool::Date(const std::string& text) {
+  TSerialDateTime value = 0;
+  if (!ParseDateSpec(text, Now(), &value)) {
+    throw Failed{"not a date: " + text};
+  }
+  return value;
+}
+
+RegKey Tool::OpenKey(bool create) {
+  RegKey key = 0;
+  const RegStatus status = create ? registry_.CreateKey(kRootCurrentUser, kKeyPath, &key)
+                                  : registry_.OpenKey(kRootCurrentUser, kKeyPath, &key);
+  if (status != kStatusSuccess) {
+    throw Failed{Status(create ? "RegCreateKeyExA" : "RegOpenKeyExA", status)};
+  }
+  return key;
+}
+
+void Tool::Put(const std::string& name, RegType type, const void* data, uint32_t size) {
+  OpenedKey key(registry_, OpenKey(true));
+  const RegStatus status = registry_.SetValue(key.get(), name, type, data, size);
+  if (status != kStatusSuccess) {
+    throw Failed{Status("RegSetValueExA", status)};
+  }
+  std::printf("put %s type %u size %u bytes %s\n", name.c_str(), unsigned{type}, unsigned{size},
+              HexBytes(data, size).c_str());
+}
+
+void Tool::Get(const std::string& name) {
+  RegKey opened = 0;
+  if (registry_.OpenKey(kRootCurrentUser, kKeyPath, &opened) != kStatusSuccess) {
+    std::printf("value %s absent\n", name.c_str());
+    return;
+  }
+  OpenedKey key(registry_, opened);
+  RegType type = 0;
+  uint32_t size = 0;
+  RegStatus status = registry_.QueryValue(key.get(), name, &type, nullptr, &size);
+  if (status == kStatusFileNotFound) {
+    std::printf("value %s absent\n", name.c_str());
+    return;
+  }
+  std::vector<uint8_t> data(size + 1);
+  if (status == kStatusSuccess) {
+    status = registry_.QueryValue(key.get(), name, &type, data.data(), &size);
+  }
+  if (status != kStatusSuccess) {
+    throw Failed{Status("RegQueryValueExA", status)};
+  }
+  std::printf("value %s type %u size %u bytes %s\n", name.c_str(), unsigned{type}, unsigned{size},
+              HexBytes(data.data(), size).c_str());
+}
+
+void Tool::ShowDate(const std::string& name) {
+  OpenedKey key(registry_, OpenKey(false));
+  RegType type = 0;
+  uint8_t bytes[sizeof(double)] = {};
+  uint32_t size = sizeof bytes;
+  const RegStatus status = registry_.QueryValue(key.get(), name, &type, bytes, &size);
+  if (status != kStatusSuccess) {
+    throw Failed{Status("RegQueryValueExA", status)};
+  }
+  if (type != kTypeBinary || size != sizeof bytes) {
+    throw Failed{name + " is not an 8-byte binary value"};
+  }
+  double value;
+  std::memcpy(&value, bytes, sizeof value);
+  std::printf("date %s bytes %s text %s\n", name.c_str(), HexBytes(bytes, sizeof bytes).c_str(),
+              ReadableDate(value).c_str());
+}
+
+void Tool::Delete(const std::string& name) {
+  HKEY key = nullptr;
+  LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_ALL_ACCESS, &key);
+  if (status == ERROR_SUCCESS) {
+    status = RegDeleteValueA(key, name.c_str());
+    RegCloseKey(key);
+  }
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+    throw Failed{Status("RegDeleteValueA", status)};
+  }
+  std::printf("deleted %s\n", name.c_str());
+}
+
+void Tool::Key() {
+  HKEY key = nullptr;
+  const bool parent =
+      RegOpenKeyExA(HKEY_CURRENT_USER, kParentPath, 0, KEY_READ, &key) == ERROR_SUCCESS;
+  if (parent) {
+    RegCloseKey(key);
+  }
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    std::printf("key absent parent %s\n", parent ? "present" : "absent");
+    return;
+  }
+  DWORD subkeys = 0;
+  DWORD values = 0;
+  const LONG status = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                       &values, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) {
+    throw Failed{Status("RegQueryInfoKeyA", status)};
+  }
+  std::printf("key present values %lu subkeys %lu\n", static_cast<unsigned long>(values),
+              static_cast<unsigned long>(subkeys));
+}
+
+void Tool::DeleteKey() {
+  LONG status = RegDeleteTreeA(HKEY_CURRENT_USER, kKeyPath);
+  if (status == ERROR_SUCCESS) {
+    status = RegDeleteKeyA(HKEY_CURRENT_USER, kKeyPath);
+  }
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+    throw Failed{Status("RegDeleteTreeA", status)};
+  }
+  // The parent goes too, but only when nothing else lives in it.
+  HKEY parent = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kParentPath, 0, KEY_READ, &parent) == ERROR_SUCCESS) {
+    DWORD subkeys = 1;
+    DWORD values = 1;
+    RegQueryInfoKeyA(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                     nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(parent);
+    if (subkeys == 0 && values == 0) {
+      RegDeleteKeyA(HKEY_CURRENT_USER, kParentPath);
+    }
+  }
+  std::printf("deleted-key\n");
+}
+
+void Tool::Decide(const std::string& last, const std::string& period, const std::string& interval,
+                  const std::string& present) {
+  TScheduleSettings settings{Date(last), 0.0, 0, 0};
+  if (!ParseInt32(period, &settings.BackupPeriod) ||
+      !ParseInt32(interval, &settings.BackupInterval)) {
+    throw Failed{"period and interval must be 32-bit integers"};
+  }
+  const TSerialDateTime now = Date(present);
+  const DueDecision decision = autobackup::Decide(settings, now);
+  if (decision.Due) {
+    std::printf("decision due bytes %s text %s\n",
+                HexBytes(&decision.NewLastBackupDate, sizeof(double)).c_str(),
+                ReadableDate(decision.NewLastBackupDate).c_str());
+  } else {
+    std::printf("decision not-due\n");
+  }
+}
+
+BOOL CALLBACK ListBox(HWND window, LPARAM) {
+  char class_name[16] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  if (IsWindowVisible(window) && std::strcmp(class_name, "#32770") == 0) {
+    char title[256] = {};
+    char text[1024] = {};
+    GetWindowTextA(window, title, sizeof title);
+    GetWindowTextA(GetDlgItem(window, 0xFFFF), text, sizeof text);
+    for (char* c = text; *c; ++c) {
+      if (*c == '\r' || *c == '\n') {
+        *c = ' ';
+      }
+    }
+    std::printf("box title %s text %s\n", title, text);
+  }
+  return TRUE;
+}
+
+void Tool::Boxes() {
+  EnumWindows(ListBox, 0);
+  std::printf("boxes end\n");
+}
+
+int Tool::Run(const std::vector<std::string>& words) {
+  words_ = words;
+  at_ = 0;
+  try {
+    while (at_ < words_.size()) {
+      const std::string command = Next("command");
+      if (command == "now") {
+        const TSerialDateTime now = Now();
+        std::printf("now bytes %s text %s\n", HexBytes(&now, sizeof now).c_str(),
+                    ReadableDate(now).c_str());
+      } else if (command == "put") {
+        const std::string name = Next("value name");
+        RegType type = 0;
+        std::vector<uint8_t> bytes;
+        if (!ParseRegType(Next("type"), &type) || !ParseHexBytes(Next("bytes"), &bytes)) {
+          throw Failed{"put needs a type and hex bytes"};
+        }
+        Put(name, type, bytes.data(), static_cast<uint32_t>(bytes.size()));
+      } else if (command == "put-date") {
+        const std::string name = Next("value name");
+        const TSerialDateTime value = Date(Next("date"));
+        Put(name, kTypeBinary, &value, sizeof value);
+      } else if (command == "put-dword") {
+        const std::string name = Next("value name");
+        int32_t value = 0;
+        if (!ParseInt32(Next("integer"), &value)) {
+          throw Failed{"put-dword needs a 32-bit integer"};
+        }
+        Put(name, kTypeDword, &value, sizeof value);
+      } else if (command == "get") {
+        Get(Next("value name"));
+      } else if (command == "show-date") {
+        ShowDate(Next("value name"));
+      } else if (command == "delete") {
+        Delete(Next("value name"));
+      } else if (command == "key") {
+        Key();
+      } else if (command == "delete-key") {
+        DeleteKey();
+      } else if (command == "decide") {
+        const std::string last = Next("last date");
+        const std::string period = Next("period");
+        const std::string interval = Next("interval");
+        Decide(last, period, interval, Next("present"));
+      } else if (command == "boxes") {
+        Boxes();
+      } else {
+        throw Failed{"unknown command " + command};
+      }
+      std::fflush(stdout);
+    }
+  } catch (const Failed& failed) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "schedule_tool: %s\n", failed.what.c_str());
+    return 2;
+  } catch (const Exception& failure) {
+    // The rules' own failures are an answer too: the tests may ask what a bad schedule gives.
+    std::fflush(stdout);
+    std::printf("failure %s %s\n", failure.TypeName(), failure.Message().c_str());
+    return 3;
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace autobackup
+
+int main(int argc, char** argv) {
+  autobackup::LoadDefaultFpuControlWord();
+  return autobackup::Tool().Run(std::vector<std::string>(argv + 1, argv + argc));
+}
