@@ -1,0 +1,490 @@
+#!/usr/bin/env python3
+"""Whole-program scenarios: AutoBackup.exe under Wine against the real registry, timers and
+process start, in the build folder's private Wine prefix.
+
+usage: scenarios.py --build DIR --arch 64|32 --tool EXE --autobackup EXE --standin EXE
+                    --decoy EXE SCENARIO
+       scenarios.py --build DIR --arch 64|32 --tool EXE display-start|display-stop
+
+display-start and display-stop bracket the suite: a private Xvfb display on a free number (so a
+message box would block as it does for a user instead of failing at once) and a prepared prefix.
+Every scenario removes the schedule key first and stops every Wine process in the prefix at its
+end. Each one prints what it saw and exits 1 with the reason when an expectation fails.
+"""
+
+import argparse
+import datetime
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WINE_RUN = os.path.join(HERE, "..", "..", "scripts", "wine-run")
+WINESERVER = "/usr/lib/wine/wineserver"
+STANDIN_NAME = "TarvikEmailBackup.exe"
+DAY = datetime.timedelta(days=1)
+
+
+class Failure(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def stamp(text):
+    """The tool's readable date ("YYYY-MM-DD hh:mm:ss.mmm") as a datetime."""
+    return datetime.datetime.strptime(text, "%Y-%m-%d %H:%M:%S.%f")
+
+
+def double_bytes(value):
+    return struct.pack("<d", value).hex()
+
+
+def double_of(hex_bytes):
+    return struct.unpack("<d", bytes.fromhex(hex_bytes))[0]
+
+
+def parse_standin_log(path):
+    """The complete records of a stand-in log (format in e2e/standin/standin.cpp)."""
+    try:
+        with open(path, "rb") as f:
+            text = f.read().decode("latin-1")
+    except FileNotFoundError:
+        return []
+    runs, current = [], None
+    for line in text.split("\n")[:-1]:  # the last piece is unfinished or empty
+        line = line.rstrip("\r")
+        word, _, rest = line.partition(" ")
+        if word == "run":
+            role, _, when = rest.partition(" ")
+            current = {"role": role, "time": when, "line": "", "args": []}
+        elif current is not None and word == "line":
+            current["line"] = rest
+        elif current is not None and word == "arg":
+            current["args"].append(rest)
+        elif current is not None and word == "end":
+            if rest == str(len(current["args"])):
+                runs.append(current)
+            current = None
+        else:
+            current = None
+    return runs
+
+
+def log_of(exe_path):
+    return os.path.splitext(exe_path)[0] + ".log"
+
+
+class Suite:
+    def __init__(self, options):
+        self.build = os.path.abspath(options.build)
+        self.arch = options.arch
+        self.tool_exe = options.tool
+        self.options = options
+        self.state = os.path.join(self.build, "e2e-state")
+        self.prefix = os.path.join(self.build, "wineprefix")
+        # The 32-bit build runs through an emulator: everything takes longer there.
+        self.slow = 4 if self.arch == "32" else 1
+        self.program = None
+        self.started_at = None
+
+    # --- Wine ---------------------------------------------------------------------------------
+
+    def environment(self, limit):
+        env = dict(os.environ, WINE_RUN_TIMEOUT=str(limit))
+        display_file = os.path.join(self.state, "display")
+        if os.path.exists(display_file):
+            with open(display_file) as f:
+                env["DISPLAY"] = f.read().strip()
+        else:
+            env.pop("DISPLAY", None)
+        return env
+
+    def tool(self, *words):
+        """Runs the schedule tool once with the given commands; its output lines, split."""
+        limit = 60 * self.slow
+        # Files, not pipes: the wineserver that a run starts inherits them and outlives the run,
+        # and waiting for the end of a pipe would wait for the server.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            code = subprocess.run([WINE_RUN, self.build, self.arch, self.tool_exe, *words],
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                  env=self.environment(limit), timeout=limit + 30).returncode
+            out.seek(0)
+            err.seek(0)
+            output = out.read().decode("latin-1")
+            errors = err.read().decode("latin-1")
+        if code != 0:
+            raise Failure("schedule tool %s failed (%d): %s%s" % (" ".join(words), code, output,
+                                                                   errors))
+        return [line.rstrip("\r").split(" ") for line in output.splitlines() if line.strip()]
+
+    def start(self, exe, arguments=(), limit=120):
+        log = open(os.path.join(os.path.dirname(exe), "wine-output.txt"), "w")
+        self.started_at = time.monotonic()
+        self.program = subprocess.Popen([WINE_RUN, self.build, self.arch, exe, *arguments],
+                                        stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                                        env=self.environment(limit * self.slow))
+        log.close()
+
+    def seconds_running(self):
+        return time.monotonic() - self.started_at
+
+    def running(self):
+        return self.program is not None and self.program.poll() is None
+
+    def wait_for_exit(self, limit):
+        try:
+            return self.program.wait(timeout=limit * self.slow)
+        except subprocess.TimeoutExpired:
+            raise Failure("AutoBackup.exe still running after %d s" % (limit * self.slow))
+
+    def stop_wine(self):
+        """Ends every process of the prefix, the program under test included."""
+        env = dict(os.environ, WINEPREFIX=self.prefix)
+        subprocess.run(["timeout", "-k", "5", "60", WINESERVER, "-k"], env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.program is not None:
+            try:
+                self.program.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.program.send_signal(signal.SIGTERM)  # timeout(1) passes it on
+                self.program.wait(timeout=30)
+        subprocess.run(["timeout", "-k", "5", "60", WINESERVER, "-w"], env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    # --- the schedule -------------------------------------------------------------------------
+
+    def value(self, name):
+        """(type, bytes) of a schedule value, or None when it is absent."""
+        line = self.tool("get", name)[0]
+        if line[2] == "absent":
+            return None
+        return int(line[3]), line[7]
+
+    def date(self, name):
+        line = self.tool("show-date", name)[0]
+        return line[3], " ".join(line[5:7])  # bytes, readable text
+
+    def daily_schedule(self, last, interval=1):
+        """A daily schedule with its last backup at `last` (a tool date); its 8 bytes."""
+        lines = self.tool("delete-key", "put-date", "LastBackupDate", last, "put-date",
+                          "BackupTime", "now", "put-dword", "BackupPeriod", "1", "put-dword",
+                          "BackupInterval", str(interval))
+        return lines[1][7]
+
+    # --- the scratch directory ----------------------------------------------------------------
+
+    def scratch(self, name, program_folder="."):
+        """A fresh directory for one scenario with AutoBackup.exe and the stand-in in
+        `program_folder` below it; the path of AutoBackup.exe."""
+        root = os.path.join(self.build, "e2e-runs", name)
+        shutil.rmtree(root, ignore_errors=True)
+        folder = os.path.normpath(os.path.join(root, program_folder))
+        os.makedirs(folder)
+        shutil.copy(self.options.autobackup, os.path.join(folder, "AutoBackup.exe"))
+        shutil.copy(self.options.standin, os.path.join(folder, STANDIN_NAME))
+        return os.path.join(folder, "AutoBackup.exe")
+
+    def wait_for_starts(self, standin, count, limit):
+        """Polls the stand-in's log until it holds `count` records, the program ends or `limit`
+        seconds have passed."""
+        deadline = time.monotonic() + limit * self.slow
+        runs = parse_standin_log(log_of(standin))
+        while len(runs) < count and time.monotonic() < deadline and self.running():
+            time.sleep(0.2)
+            runs = parse_standin_log(log_of(standin))
+        return runs
+
+    def expect_no_boxes(self):
+        boxes = [line for line in self.tool("boxes") if line[0] == "box"]
+        expect(not boxes, "message boxes on the screen: %s" % [" ".join(b) for b in boxes])
+
+    def expect_one_unattended_start(self, runs):
+        expect(len(runs) == 1, "the backup application was started %d times, not once: %s" % (
+            len(runs), runs))
+        expect(runs[0]["role"] == "stand-in", "the %s ran instead of the stand-in" % runs[0]["role"])
+        expect(runs[0]["args"] == ["/auto"],
+               "the backup application got the arguments %s, not just /auto" % runs[0]["args"])
+
+
+# --- the scenarios ----------------------------------------------------------------------------
+
+# The first check comes after the start-up tick and twelve settling ticks. Exiting sooner means a
+# tick was skipped; the bound leaves room for timer jitter but not for a whole tick less.
+FIRST_CHECK_NOT_BEFORE = 13.5
+# Checks that run after a start before the results are read: later ticks must not start again.
+EXTRA_CHECKS_SECONDS = 3.5
+
+
+def no_schedule_key(suite):
+    lines = suite.tool("delete-key", "key")
+    expect(lines[1] == ["key", "absent", "parent", "absent"], "key not removed: %s" % lines[1])
+    exe = suite.scratch("no-schedule-key")
+    suite.start(exe, limit=60)
+    code = suite.wait_for_exit(60)
+    seconds = suite.seconds_running()
+    print("exit code %d after %.1f s" % (code, seconds))
+    expect(code == 0, "exit code %d, not 0" % code)
+    expect(seconds >= FIRST_CHECK_NOT_BEFORE, "ended after %.1f s, before the settling delay "
+           "could pass" % seconds)
+    key = suite.tool("key")[0]
+    expect(key == ["key", "present", "values", "0", "subkeys", "0"],
+           "the schedule key is not there empty: %s" % " ".join(key))
+    expect(parse_standin_log(log_of(os.path.join(os.path.dirname(exe), STANDIN_NAME))) == [],
+           "the backup application was started")
+
+
+def backup_time_missing(suite):
+    # Due if "BackupTime" were there: a check that ignored its absence would start a backup.
+    suite.daily_schedule("now-3.9")
+    suite.tool("delete", "BackupTime")
+    before = {name: suite.value(name) for name in ("LastBackupDate", "BackupPeriod",
+                                                   "BackupInterval")}
+    exe = suite.scratch("backup-time-missing")
+    suite.start(exe, limit=60)
+    code = suite.wait_for_exit(60)
+    seconds = suite.seconds_running()
+    print("exit code %d after %.1f s" % (code, seconds))
+    expect(code == 0, "exit code %d, not 0" % code)
+    expect(seconds >= FIRST_CHECK_NOT_BEFORE, "ended after %.1f s, before the first check "
+           "could run" % seconds)
+    for name, value in before.items():
+        expect(suite.value(name) == value, "%s changed from %s" % (name, value))
+    expect(suite.value("BackupTime") is None, "BackupTime was written")
+    key = suite.tool("key")[0]
+    expect(key[:4] == ["key", "present", "values", "3"], "values added: %s" % " ".join(key))
+    expect(parse_standin_log(log_of(os.path.join(os.path.dirname(exe), STANDIN_NAME))) == [],
+           "the backup application was started")
+
+
+def due_daily(suite, name, arguments=(), program_folder=".", decoy=None):
+    """A daily schedule last run 3.9 days ago: one start with /auto, the date 3 days on with
+    its time of day, the program still running."""
+    old = suite.daily_schedule("now-3.9")
+    old_text = suite.date("LastBackupDate")[1]
+    exe = suite.scratch(name, program_folder)
+    if decoy:
+        shutil.copy(suite.options.decoy, os.path.join(os.path.dirname(exe), decoy))
+    standin = os.path.join(os.path.dirname(exe), STANDIN_NAME)
+    suite.start(exe, arguments)
+    runs = suite.wait_for_starts(standin, 1, 60)
+    expect(runs, "no start of the backup application after %.0f s (running: %s)" % (
+        suite.seconds_running(), suite.running()))
+    print("started after %.1f s: %s" % (suite.seconds_running(), runs[0]["line"]))
+    time.sleep(EXTRA_CHECKS_SECONDS * suite.slow)
+    expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
+    suite.expect_one_unattended_start(parse_standin_log(log_of(standin)))
+    if decoy:
+        decoy_runs = parse_standin_log(log_of(os.path.join(os.path.dirname(exe), decoy)))
+        expect(not decoy_runs, "the decoy ran: %s" % decoy_runs)
+    suite.expect_no_boxes()
+    new, new_text = suite.date("LastBackupDate")
+    print("LastBackupDate %s -> %s" % (old_text, new_text))
+    expect(new == double_bytes(double_of(old) + 3.0),
+           "LastBackupDate is %s (%s), not 3 days after %s (%s)" % (new, new_text, old, old_text))
+    expect(stamp(new_text) - stamp(old_text) == 3 * DAY, "time of day not kept")
+    expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
+
+
+def daily_due(suite):
+    due_daily(suite, "daily-due")
+
+
+def started_with_arguments(suite):
+    due_daily(suite, "started-with-arguments", ["/auto", "-x", "two words", "C:\\elsewhere\\"])
+
+
+def directory_with_blank(suite):
+    # Unquoted, "...\Mail Backup\TarvikEmailBackup.exe" would run "...\Mail.exe" first.
+    due_daily(suite, "directory-with-blank", program_folder="Mail Backup", decoy="../Mail.exe")
+
+
+def not_due(suite):
+    old = suite.daily_schedule("now-1.5", interval=2)
+    before = {name: suite.value(name) for name in ("LastBackupDate", "BackupTime", "BackupPeriod",
+                                                   "BackupInterval")}
+    exe = suite.scratch("not-due")
+    standin = os.path.join(os.path.dirname(exe), STANDIN_NAME)
+    suite.start(exe)
+    # The first check runs at about 14 s; by 20 s several have found nothing due.
+    while suite.seconds_running() < 20 * suite.slow and suite.running():
+        time.sleep(0.5)
+    expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
+    expect(parse_standin_log(log_of(standin)) == [], "the backup application was started")
+    for name, value in before.items():
+        expect(suite.value(name) == value, "%s changed from %s" % (name, value))
+    suite.expect_no_boxes()
+    # Still checking, and every check reads the registry afresh: once the schedule falls due the
+    # next tick starts the backup.
+    lines = suite.tool("put-date", "LastBackupDate", "now-2.5")
+    due = lines[0][7]
+    seen = time.monotonic()
+    runs = suite.wait_for_starts(standin, 1, 15)
+    expect(runs, "no start within %.0f s of the schedule falling due" % (time.monotonic() - seen))
+    time.sleep(EXTRA_CHECKS_SECONDS * suite.slow)
+    suite.expect_one_unattended_start(parse_standin_log(log_of(standin)))
+    expect(suite.date("LastBackupDate")[0] == double_bytes(double_of(due) + 2.0),
+           "LastBackupDate did not move on by one 2-day interval from %s (was %s)" % (due, old))
+    expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
+
+
+def add_months(moment, count):
+    """Calendar-month stepping with the day clamped to the target month, time of day kept."""
+    month = moment.month - 1 + count
+    year, month = moment.year + month // 12, month % 12 + 1
+    next_first = datetime.date(year + month // 12, month % 12 + 1, 1)
+    return moment.replace(year=year, month=month,
+                          day=min(moment.day, (next_first - datetime.timedelta(days=1)).day))
+
+
+def monthly_from_31st(suite):
+    now = stamp(" ".join(suite.tool("now")[0][4:6]))
+    # The latest 31st at least two months back, twelve hours away from the present time of day:
+    # every month boundary of the schedule is then half a day away from any moment of the run.
+    month = add_months(now.replace(day=1), -2)
+    while (add_months(month, 1) - month).days != 31:
+        month = add_months(month, -1)
+    away = (now + datetime.timedelta(hours=12)).replace(microsecond=0)
+    last = month.replace(day=31, hour=away.hour, minute=away.minute, second=away.second,
+                         microsecond=0)
+    lines = suite.tool("delete-key", "put-date", "LastBackupDate", last.isoformat(), "put-date",
+                       "BackupTime", "now", "put-dword", "BackupPeriod", "3", "put-dword",
+                       "BackupInterval", "1")
+    old = lines[1][7]
+
+    # What the rules give for today: a start on each tick as long as they find the date due.
+    expected, starts = old, 0
+    while True:
+        decision = suite.tool("decide", "hex:" + expected, "3", "1", "now")[0]
+        if decision[1] != "due":
+            break
+        expected, starts = decision[3], starts + 1
+        expect(starts < 4, "the rules keep finding the schedule due")
+    # The same by plain calendar arithmetic, as a check on the rules themselves.
+    model, model_starts = last, 0
+    while add_months(model, 1) <= now:
+        model = add_months(model, max(n for n in range(1, 400) if add_months(model, n) <= now))
+        model_starts += 1
+    print("last %s, now %s: %d start(s), new date %s" % (last, now, starts, model))
+    expect(starts == model_starts, "the rules give %d starts, calendar stepping %d" % (
+        starts, model_starts))
+    expect(starts >= 1, "a 31st two months back must be due")
+
+    exe = suite.scratch("monthly-from-31st")
+    standin = os.path.join(os.path.dirname(exe), STANDIN_NAME)
+    suite.start(exe)
+    runs = suite.wait_for_starts(standin, starts, 60)
+    time.sleep(EXTRA_CHECKS_SECONDS * suite.slow)
+    runs = parse_standin_log(log_of(standin))
+    expect(len(runs) == starts, "%d starts, the rules give %d" % (len(runs), starts))
+    for run in runs:
+        expect(run["args"] == ["/auto"], "arguments %s, not just /auto" % run["args"])
+    new, new_text = suite.date("LastBackupDate")
+    expect(new == expected, "LastBackupDate is %s (%s), the rules give %s" % (
+        new, new_text, expected))
+    expect(stamp(new_text) == model, "LastBackupDate is %s, calendar stepping gives %s" % (
+        new_text, model))
+    expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
+    suite.expect_no_boxes()
+
+
+SCENARIOS = {
+    "no-schedule-key": no_schedule_key,
+    "backup-time-missing": backup_time_missing,
+    "daily-due": daily_due,
+    "not-due": not_due,
+    "started-with-arguments": started_with_arguments,
+    "directory-with-blank": directory_with_blank,
+    "monthly-from-31st": monthly_from_31st,
+}
+
+
+# --- the display fixture ----------------------------------------------------------------------
+
+def display_start(suite):
+    display_stop(suite)
+    os.makedirs(suite.state, exist_ok=True)
+    number_file = os.path.join(suite.state, "display-number")
+    with open(number_file, "w") as out, open(os.path.join(suite.state, "xvfb.txt"), "w") as log:
+        # -displayfd: Xvfb picks a free display number itself and writes it once it is ready.
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(out.fileno()), "-screen", "0",
+                                 "1024x768x24", "-nolisten", "tcp"], pass_fds=(out.fileno(),),
+                                stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                start_new_session=True)
+    with open(os.path.join(suite.state, "xvfb.pid"), "w") as f:
+        f.write(str(xvfb.pid))
+    deadline = time.monotonic() + 30
+    number = ""
+    while not number.endswith("\n"):
+        expect(xvfb.poll() is None, "Xvfb ended at once (see %s/xvfb.txt)" % suite.state)
+        expect(time.monotonic() < deadline, "Xvfb gave no display number within 30 s")
+        time.sleep(0.1)
+        with open(number_file) as f:
+            number = f.read()
+    with open(os.path.join(suite.state, "display"), "w") as f:
+        f.write(":" + number.strip())
+    print("display :%s (Xvfb %d)" % (number.strip(), xvfb.pid))
+    # The prefix is made on first use; doing it here keeps it out of the scenarios' timing.
+    suite.tool("now")
+    suite.stop_wine()
+
+
+def display_stop(suite):
+    suite.stop_wine()
+    pid_file = os.path.join(suite.state, "xvfb.pid")
+    if os.path.exists(pid_file):
+        with open(pid_file) as f:
+            pid = int(f.read())
+        try:
+            os.kill(pid, signal.SIGTERM)
+            for _ in range(100):
+                os.kill(pid, 0)
+                time.sleep(0.1)
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    for name in ("xvfb.pid", "display", "display-number"):
+        if os.path.exists(os.path.join(suite.state, name)):
+            os.remove(os.path.join(suite.state, name))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--arch", choices=("64", "32"), required=True)
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--autobackup")
+    parser.add_argument("--standin")
+    parser.add_argument("--decoy")
+    parser.add_argument("scenario", choices=sorted(SCENARIOS) + ["display-start", "display-stop"])
+    options = parser.parse_args()
+    suite = Suite(options)
+    try:
+        if options.scenario == "display-start":
+            display_start(suite)
+        elif options.scenario == "display-stop":
+            display_stop(suite)
+        else:
+            expect(os.path.exists(os.path.join(suite.state, "display")),
+                   "no display: the suite's display-start fixture has not run")
+            try:
+                SCENARIOS[options.scenario](suite)
+            finally:
+                suite.stop_wine()
+    except Failure as failure:
+        print("FAILED: %s" % failure)
+        return 1
+    print("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
