@@ -66,15 +66,6 @@ TEST(StartBackupApplication, MissingApplicationDoesNotFallBackToAPrefixProgram) 
   ExpectOneErrorBox(boxes);
 }
 
-TEST(StartBackupApplication, EmptyDirectoryLeavesTheSearchToTheSystem) {
-  FakeProcessStarter starter;
-  FakeMessageBoxes boxes;
-  starter.PlaceProgram("TarvikEmailBackup.exe");
-
-  EXPECT_TRUE(StartBackupApplication("", starter, boxes));
-  EXPECT_EQ(1, starter.Runs("TarvikEmailBackup.exe"));
-}
-
 TEST(StartBackupApplication, ThirtyTwoAndAboveAreStartsComparedUnsigned) {
   for (uint32_t result : {32u, 33u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
     FakeProcessStarter starter;
