@@ -1,0 +1,349 @@
+// Fuzz target: one whole check of the monitor cycle over an in-memory registry whose four values
+// have any type, size and bytes, at any clock reading. The check must end as the schedule
+// dictates: a stop, the failure naming the first damaged value, or the rules' decision; it must
+// close every key, and write only the 8 bytes of the decided date, only after a started backup.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "calendar/calendar.h"
+#include "calendar/extended.h"
+#include "fuzz/fuzz_support.h"
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_message_queue.h"
+#include "platform/fake/fake_process.h"
+#include "platform/fake/fake_registry.h"
+#include "scheduling/due_rules.h"
+#include "scheduling/monitor.h"
+#include "settings/schedule_key.h"
+
+namespace autobackup::fuzz {
+namespace {
+
+const char* const kNames[4] = {kLastBackupDate, kBackupTime, kBackupPeriod, kBackupInterval};
+const std::string kDirectory = "C:\\Apps\\";
+const std::string kApplication = "C:\\Apps\\TarvikEmailBackup.exe";
+
+// Passes every call to the fake and notes the typed reads and every write.
+class WatchedRegistry : public Registry {
+ public:
+  struct Write {
+    std::string name;
+    RegType type;
+    std::vector<uint8_t> data;
+  };
+
+  explicit WatchedRegistry(FakeRegistry& inner) : inner_(inner) {}
+  RegStatus CreateKey(RegKey base, const std::string& path, RegKey* result) override {
+    return inner_.CreateKey(base, path, result);
+  }
+  RegStatus OpenKey(RegKey base, const std::string& path, RegKey* result) override {
+    return inner_.OpenKey(base, path, result);
+  }
+  RegStatus QueryValue(RegKey key, const std::string& name, RegType* type, void* data,
+                       uint32_t* size) override {
+    reads_ += data != nullptr;
+    return inner_.QueryValue(key, name, type, data, size);
+  }
+  RegStatus SetValue(RegKey key, const std::string& name, RegType type, const void* data,
+                     uint32_t size) override {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    writes_.push_back({name, type, std::vector<uint8_t>(bytes, bytes + size)});
+    return inner_.SetValue(key, name, type, data, size);
+  }
+  RegStatus CloseKey(RegKey key) override { return inner_.CloseKey(key); }
+
+  int Reads() const { return reads_; }
+  const std::vector<Write>& Writes() const { return writes_; }
+
+ private:
+  FakeRegistry& inner_;
+  int reads_ = 0;
+  std::vector<Write> writes_;
+};
+
+struct Stored {
+  bool present = false;
+  RegType type = kTypeNone;
+  std::vector<uint8_t> data;
+  bool operator==(const Stored& o) const {
+    return present == o.present && type == o.type && data == o.data;
+  }
+};
+
+Stored Look(FakeRegistry& registry, const char* name) {
+  Stored stored;
+  RegKey key = 0;
+  if (registry.OpenKey(kRootCurrentUser, kScheduleKeyPath + 1, &key) != kStatusSuccess) {
+    return stored;
+  }
+  uint8_t buffer[256];
+  uint32_t size = sizeof buffer;
+  stored.present = registry.QueryValue(key, name, &stored.type, buffer, &size) == kStatusSuccess;
+  if (stored.present) {
+    stored.data.assign(buffer, buffer + size);
+  }
+  registry.CloseKey(key);
+  return stored;
+}
+
+uint64_t LittleEndian(const std::vector<uint8_t>& data) {
+  uint64_t value = 0;
+  for (size_t i = data.size(); i-- > 0;) {
+    value = value << 8 | data[i];
+  }
+  return value;
+}
+
+// The failure the typed reads must raise for the first value stored in the wrong form, if any.
+std::string ExpectedReadFailure(const Stored (&values)[4]) {
+  for (int i = 0; i < 4; ++i) {
+    const size_t capacity = i < 2 ? 8 : 4;
+    const RegType wanted = i < 2 ? kTypeBinary : kTypeDword;
+    const Stored& v = values[i];
+    if (v.data.size() > capacity) {
+      return FormatText(LoadText(StringId::RegGetDataFailed), kNames[i]);
+    }
+    if (v.type != wanted || (i < 2 && v.data.size() != 8)) {
+      return FormatText(LoadText(StringId::RegInvalidDataType), kNames[i]);
+    }
+  }
+  return {};
+}
+
+bool ClockValid(const TLocalTime& t) {
+  constexpr int kLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (t.Year < 1 || t.Year > 9999 || t.Month < 1 || t.Month > 12 || t.Hour > 23 || t.Minute > 59 ||
+      t.Second > 59 || t.Milliseconds > 999) {
+    return false;
+  }
+  const bool leap = t.Year % 4 == 0 && (t.Year % 100 != 0 || t.Year % 400 == 0);
+  return t.Day >= 1 && t.Day <= kLengths[t.Month - 1] + (t.Month == 2 && leap);
+}
+
+double SpanOfAnyScale(uint64_t bits) {
+  const auto magnitude = static_cast<double>(static_cast<int64_t>(bits) >> 5);
+  return std::ldexp(magnitude, static_cast<int>(bits & 31) - 67);
+}
+
+// Input: flags, a start-failure code, the seven clock fields, then the four values in the order
+// of kNames, each as a type byte (top bit: absent), a size byte and that many data bytes.
+constexpr uint8_t kStartFails = 1;
+constexpr uint8_t kWritesFail = 2;
+constexpr uint8_t kKeyDenied = 4;
+constexpr uint8_t kKeyAbsent = 8;
+constexpr uint8_t kClockInRange = 16;
+constexpr uint8_t kDateBeforePresent = 32;  // an 8-byte LastBackupDate counts back from the clock
+
+struct Outcome {
+  bool missing = false;
+  std::string failure_type;
+  std::string failure_message;
+};
+
+Outcome RunCheck(const TMonitorServices& services) {
+  Outcome outcome;
+  try {
+    outcome.missing = CheckSchedule(kDirectory, services);
+  } catch (const Exception& failure) {
+    outcome.failure_type = failure.TypeName();
+    outcome.failure_message = failure.Message();
+  }
+  return outcome;
+}
+
+void RunOne(const uint8_t* data, size_t size) {
+  Input in(data, size);
+  const uint8_t flags = in.Byte();
+  const uint8_t start_code = in.Byte() % 32;
+  TLocalTime now;
+  for (uint16_t* field :
+       {&now.Year, &now.Month, &now.Day, &now.Hour, &now.Minute, &now.Second, &now.Milliseconds}) {
+    *field = in.U16();
+  }
+  if (flags & kClockInRange) {
+    now.Year = 1 + now.Year % 9999;
+    now.Month = 1 + now.Month % 12;
+    now.Day = 1 + now.Day % 28;
+    now.Hour %= 24;
+    now.Minute %= 60;
+    now.Second %= 60;
+    now.Milliseconds %= 1000;
+  }
+  FakeClock clock;
+  clock.Set(now);
+  const bool clock_valid = ClockValid(now);
+  const double present = clock_valid ? CurrentDateTime(clock) : 0;
+
+  FakeRegistry fake;
+  if (!(flags & kKeyAbsent)) {
+    RegKey key = 0;
+    fake.CreateKey(kRootCurrentUser, kScheduleKeyPath + 1, &key);
+    for (int i = 0; i < 4; ++i) {
+      const uint8_t type = in.Byte();
+      std::vector<uint8_t> bytes(in.Byte());
+      for (uint8_t& byte : bytes) {
+        byte = in.Byte();
+      }
+      if (i == 0 && (flags & kDateBeforePresent) && clock_valid && bytes.size() == 8) {
+        const uint64_t bits = ToBits(present - SpanOfAnyScale(LittleEndian(bytes)));
+        for (int b = 0; b < 8; ++b) {
+          bytes[b] = static_cast<uint8_t>(bits >> (8 * b));
+        }
+      }
+      if (!(type & 0x80)) {
+        fake.SetValue(key, kNames[i], type, bytes.data(), static_cast<uint32_t>(bytes.size()));
+      }
+    }
+    fake.CloseKey(key);
+  }
+  if (flags & kKeyDenied) {
+    fake.DenyAccess(kRootCurrentUser, kScheduleKeyPath + 1);
+  }
+  if (flags & kWritesFail) {
+    fake.FailWrites(kStatusAccessDenied);
+  }
+
+  Stored before[4];
+  for (int i = 0; i < 4; ++i) {
+    before[i] = Look(fake, kNames[i]);
+  }
+  WatchedRegistry registry(fake);
+  FakeMessageQueue queue;
+  FakeProcessStarter starter;
+  FakeMessageBoxes boxes;
+  if (flags & kStartFails) {
+    starter.AnswerEveryStartWith(start_code);
+  } else {
+    starter.PlaceProgram(kApplication);
+  }
+  const TMonitorServices services{registry, clock, queue, starter, boxes};
+  const Outcome outcome = RunCheck(services);
+
+  FUZZ_REQUIRE(fake.OpenHandles() == 0 && fake.StrayCloses() == 0,
+               "the check left %d keys open and closed %d stray ones", fake.OpenHandles(),
+               fake.StrayCloses());
+  FUZZ_REQUIRE(registry.Writes().size() <= 1 && starter.Attempts().size() <= 1,
+               "one check wrote %zu times and started %zu times", registry.Writes().size(),
+               starter.Attempts().size());
+  const bool started = !starter.Attempts().empty() && starter.Attempts()[0].result >= 32;
+  FUZZ_REQUIRE(boxes.Shown().size() == (starter.Attempts().empty() || started ? 0u : 1u),
+               "%zu boxes after %zu starts", boxes.Shown().size(), starter.Attempts().size());
+  for (const WatchedRegistry::Write& write : registry.Writes()) {
+    FUZZ_REQUIRE(started, "a write without a started backup");
+    FUZZ_REQUIRE(
+        write.name == kLastBackupDate && write.type == kTypeBinary && write.data.size() == 8,
+        "wrote '%s' as type %u with %zu bytes", write.name.c_str(), write.type, write.data.size());
+  }
+  for (int i = 1; i < 4; ++i) {
+    FUZZ_REQUIRE(Look(fake, kNames[i]) == before[i], "the check changed %s", kNames[i]);
+  }
+
+  const bool missing = (flags & kKeyDenied) || !before[0].present || !before[1].present ||
+                       !before[2].present || !before[3].present;
+  if (missing) {
+    FUZZ_REQUIRE(outcome.missing && outcome.failure_type.empty() && registry.Reads() == 0 &&
+                     starter.Attempts().empty() && registry.Writes().empty(),
+                 "a missing value must stop the check quietly, before any read");
+    return;
+  }
+  FUZZ_REQUIRE(!outcome.missing, "all four values present, yet the check asked to stop");
+
+  const std::string read_failure = ExpectedReadFailure(before);
+  if (!read_failure.empty()) {
+    FUZZ_REQUIRE(
+        outcome.failure_type == "ERegistryException" && outcome.failure_message == read_failure,
+        "expected ERegistryException '%s', got %s '%s'", read_failure.c_str(),
+        outcome.failure_type.c_str(), outcome.failure_message.c_str());
+    FUZZ_REQUIRE(starter.Attempts().empty() && Look(fake, kLastBackupDate) == before[0],
+                 "a damaged schedule started a backup or changed the date");
+    return;
+  }
+  if (!clock_valid) {
+    FUZZ_REQUIRE(outcome.failure_type == "EConvertError" && starter.Attempts().empty(),
+                 "a clock outside the calendar gave '%s' instead of EConvertError",
+                 outcome.failure_type.c_str());
+    return;
+  }
+
+  TScheduleSettings settings;
+  settings.LastBackupDate = FromBits(LittleEndian(before[0].data));
+  settings.BackupTime = FromBits(LittleEndian(before[1].data));
+  settings.BackupPeriod = static_cast<int32_t>(LittleEndian(before[2].data));
+  settings.BackupInterval = static_cast<int32_t>(LittleEndian(before[3].data));
+  DueDecision decision{};
+  std::string rule_failure;
+  try {
+    decision = Decide(settings, present);
+  } catch (const Exception& failure) {
+    RequireAllowed(failure,
+                   {"EInvalidOp", "EZeroDivide", "EOverflow", "EDivByZero", "EConvertError"});
+    rule_failure = failure.TypeName();
+  }
+  if (!rule_failure.empty() || !decision.Due) {
+    FUZZ_REQUIRE(outcome.failure_type == rule_failure && starter.Attempts().empty() &&
+                     Look(fake, kLastBackupDate) == before[0],
+                 "the rules gave '%s' and not due; the check gave '%s' and %zu starts",
+                 rule_failure.c_str(), outcome.failure_type.c_str(), starter.Attempts().size());
+    return;
+  }
+  FUZZ_REQUIRE(starter.Attempts().size() == 1, "a due backup was not started");
+  if (!started) {
+    FUZZ_REQUIRE(outcome.failure_type.empty() && registry.Writes().empty() &&
+                     Look(fake, kLastBackupDate) == before[0],
+                 "a failed start went on to write or fail");
+    return;
+  }
+  FUZZ_REQUIRE(registry.Writes().size() == 1 &&
+                   LittleEndian(registry.Writes()[0].data) == ToBits(decision.NewLastBackupDate),
+               "a started backup must store the decided date once");
+  if (flags & kWritesFail) {
+    FUZZ_REQUIRE(outcome.failure_type == "ERegistryException" &&
+                     outcome.failure_message ==
+                         FormatText(LoadText(StringId::RegSetDataFailed), kLastBackupDate) &&
+                     Look(fake, kLastBackupDate) == before[0],
+                 "a refused write gave '%s'", outcome.failure_message.c_str());
+    return;
+  }
+  FUZZ_REQUIRE(outcome.failure_type.empty(), "a successful check raised %s",
+               outcome.failure_type.c_str());
+  const Stored after = Look(fake, kLastBackupDate);
+  FUZZ_REQUIRE(after.type == kTypeBinary && after.data.size() == 8 &&
+                   LittleEndian(after.data) == ToBits(decision.NewLastBackupDate),
+               "the stored date is not the decided one");
+  // Later ticks at the same moment settle at once: no launch storm. One more start is allowed
+  // where the stored double rounded onto the next boundary, and one per day clamped by a month
+  // step (31 down to 28).
+  const size_t allowed_starts = settings.BackupPeriod == kMonths ? 4 : 2;
+  for (int tick = 0; tick < 4; ++tick) {
+    const size_t starts = starter.Attempts().size();
+    const Outcome next = RunCheck(services);
+    if (!next.failure_type.empty()) {
+      // Stepping on from a date near 9999 may leave the calendar.
+      FUZZ_REQUIRE(settings.BackupPeriod == kMonths && next.failure_type == "EConvertError",
+                   "a later check at the same moment raised %s", next.failure_type.c_str());
+      return;
+    }
+    if (starter.Attempts().size() == starts) {
+      return;
+    }
+    FUZZ_REQUIRE(starter.Attempts().size() <= allowed_starts, "kind %d: %zu starts at one moment",
+                 settings.BackupPeriod, starter.Attempts().size());
+  }
+  Fail("kind %d: still starting after five checks at one moment", settings.BackupPeriod);
+}
+
+}  // namespace
+}  // namespace autobackup::fuzz
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  autobackup::LoadDefaultFpuControlWord();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  autobackup::fuzz::RunOne(data, size);
+  return 0;
+}
