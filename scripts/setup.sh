@@ -15,7 +15,7 @@ packages=(
   cmake ninja-build g++ clang clang-format libclang-rt-14-dev
   libgtest-dev libbenchmark-dev googletest
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  wine wine32:i386 wine64 xvfb qemu-user-static imagemagick x11-utils
+  wine wine32:i386 wine64 xvfb qemu-user-static imagemagick x11-utils python3
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

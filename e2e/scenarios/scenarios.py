@@ -275,7 +275,10 @@ def due_daily(suite, name, arguments=(), program_folder=".", decoy=None):
         shutil.copy(suite.options.decoy, os.path.join(os.path.dirname(exe), decoy))
     standin = os.path.join(os.path.dirname(exe), STANDIN_NAME)
     suite.start(exe, arguments)
-    runs = suite.wait_for_starts(standin, 1, 60)
+    runs = suite.wait_for_starts(standin, 1, 30)
+    if decoy:
+        decoy_runs = parse_standin_log(log_of(os.path.join(os.path.dirname(exe), decoy)))
+        expect(not decoy_runs, "the decoy ran: %s" % decoy_runs)
     expect(runs, "no start of the backup application after %.0f s (running: %s)" % (
         suite.seconds_running(), suite.running()))
     print("started after %.1f s: %s" % (suite.seconds_running(), runs[0]["line"]))
@@ -283,8 +286,8 @@ def due_daily(suite, name, arguments=(), program_folder=".", decoy=None):
     expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
     suite.expect_one_unattended_start(parse_standin_log(log_of(standin)))
     if decoy:
-        decoy_runs = parse_standin_log(log_of(os.path.join(os.path.dirname(exe), decoy)))
-        expect(not decoy_runs, "the decoy ran: %s" % decoy_runs)
+        expect(not parse_standin_log(log_of(os.path.join(os.path.dirname(exe), decoy))),
+               "the decoy ran")
     suite.expect_no_boxes()
     new, new_text = suite.date("LastBackupDate")
     print("LastBackupDate %s -> %s" % (old_text, new_text))
@@ -381,7 +384,7 @@ def monthly_from_31st(suite):
     exe = suite.scratch("monthly-from-31st")
     standin = os.path.join(os.path.dirname(exe), STANDIN_NAME)
     suite.start(exe)
-    runs = suite.wait_for_starts(standin, starts, 60)
+    runs = suite.wait_for_starts(standin, starts, 30)
     time.sleep(EXTRA_CHECKS_SECONDS * suite.slow)
     runs = parse_standin_log(log_of(standin))
     expect(len(runs) == starts, "%d starts, the rules give %d" % (len(runs), starts))
