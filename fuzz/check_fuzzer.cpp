@@ -89,6 +89,12 @@ Stored Look(FakeRegistry& registry, const char* name) {
   return stored;
 }
 
+// A container's size for the messages (%zu is not portable to every C runtime).
+template <class Container>
+unsigned Count(const Container& container) {
+  return static_cast<unsigned>(container.size());
+}
+
 uint64_t LittleEndian(const std::vector<uint8_t>& data) {
   uint64_t value = 0;
   for (size_t i = data.size(); i-- > 0;) {
@@ -226,16 +232,16 @@ void RunOne(const uint8_t* data, size_t size) {
                "the check left %d keys open and closed %d stray ones", fake.OpenHandles(),
                fake.StrayCloses());
   FUZZ_REQUIRE(registry.Writes().size() <= 1 && starter.Attempts().size() <= 1,
-               "one check wrote %zu times and started %zu times", registry.Writes().size(),
-               starter.Attempts().size());
+               "one check wrote %u times and started %u times", Count(registry.Writes()),
+               Count(starter.Attempts()));
   const bool started = !starter.Attempts().empty() && starter.Attempts()[0].result >= 32;
   FUZZ_REQUIRE(boxes.Shown().size() == (starter.Attempts().empty() || started ? 0u : 1u),
-               "%zu boxes after %zu starts", boxes.Shown().size(), starter.Attempts().size());
+               "%u boxes after %u starts", Count(boxes.Shown()), Count(starter.Attempts()));
   for (const WatchedRegistry::Write& write : registry.Writes()) {
     FUZZ_REQUIRE(started, "a write without a started backup");
     FUZZ_REQUIRE(
         write.name == kLastBackupDate && write.type == kTypeBinary && write.data.size() == 8,
-        "wrote '%s' as type %u with %zu bytes", write.name.c_str(), write.type, write.data.size());
+        "wrote '%s' as type %u with %u bytes", write.name.c_str(), write.type, Count(write.data));
   }
   for (int i = 1; i < 4; ++i) {
     FUZZ_REQUIRE(Look(fake, kNames[i]) == before[i], "the check changed %s", kNames[i]);
@@ -285,8 +291,8 @@ void RunOne(const uint8_t* data, size_t size) {
   if (!rule_failure.empty() || !decision.Due) {
     FUZZ_REQUIRE(outcome.failure_type == rule_failure && starter.Attempts().empty() &&
                      Look(fake, kLastBackupDate) == before[0],
-                 "the rules gave '%s' and not due; the check gave '%s' and %zu starts",
-                 rule_failure.c_str(), outcome.failure_type.c_str(), starter.Attempts().size());
+                 "the rules gave '%s' and not due; the check gave '%s' and %u starts",
+                 rule_failure.c_str(), outcome.failure_type.c_str(), Count(starter.Attempts()));
     return;
   }
   FUZZ_REQUIRE(starter.Attempts().size() == 1, "a due backup was not started");
@@ -329,8 +335,8 @@ void RunOne(const uint8_t* data, size_t size) {
     if (starter.Attempts().size() == starts) {
       return;
     }
-    FUZZ_REQUIRE(starter.Attempts().size() <= allowed_starts, "kind %d: %zu starts at one moment",
-                 settings.BackupPeriod, starter.Attempts().size());
+    FUZZ_REQUIRE(starter.Attempts().size() <= allowed_starts, "kind %d: %u starts at one moment",
+                 settings.BackupPeriod, Count(starter.Attempts()));
   }
   Fail("kind %d: still starting after five checks at one moment", settings.BackupPeriod);
 }

@@ -147,8 +147,8 @@ void CheckDue(const TScheduleSettings& s, double present, double advanced) {
   const Boundary boundary = CheckWholeIntervals(s, advanced);
   if (s.BackupPeriod == kDays || s.BackupPeriod == kWeeks) {
     FUZZ_REQUIRE(boundary.exact + boundary.unit > present,
-                 "kind %d: the boundary after %.17g, %.0Lf days on, is not after the present %.17g",
-                 s.BackupPeriod, advanced, boundary.unit, present);
+                 "kind %d: the boundary after %.17g, %.0f days on, is not after the present %.17g",
+                 s.BackupPeriod, advanced, static_cast<double>(boundary.unit), present);
   }
   int allowed_repeats = 3;
   if (s.BackupPeriod != kMonths) {
