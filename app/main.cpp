@@ -13,6 +13,9 @@
 #include "platform/win32/win32_module_lookup.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_registry.h"
+#ifdef AUTOBACKUP_FAULT_TEST_BUILD
+#include "e2e/tools/fault_injection.h"
+#endif
 
 namespace {
 
@@ -35,7 +38,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   autobackup::Win32ModuleLookup modules;
   autobackup::InstallFaultFilter(modules, boxes, EndProcess);
 
+#ifndef AUTOBACKUP_FAULT_TEST_BUILD
   const autobackup::TMonitorServices services{registry, clock, queue, starter, boxes};
+#else
+  // Test-only build (AutoBackupFaults.exe, never shipped): the first clock read, inside a check
+  // with the schedule key open, commits the processor fault the command line names.
+  autobackup::FaultingClock faulting_clock(clock, autobackup::InjectedFaultOf(GetCommandLineA()));
+  const autobackup::TMonitorServices services{registry, faulting_clock, queue, starter, boxes};
+#endif
   return autobackup::RunReportingFailures(
       [&] { return autobackup::RunScheduler(modules, services); }, modules, boxes, EndProcess);
 }
