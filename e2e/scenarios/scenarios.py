@@ -3,7 +3,7 @@
 process start, in the build folder's private Wine prefix.
 
 usage: scenarios.py --build DIR --arch 64|32 --tool EXE --autobackup EXE --standin EXE
-                    --decoy EXE SCENARIO
+                    --decoy EXE [--box-tool EXE --faults EXE --nm NM] SCENARIO
        scenarios.py --build DIR --arch 64|32 --tool EXE display-start|display-stop
 
 display-start and display-stop bracket the suite: a private Xvfb display on a free number (so a
@@ -15,6 +15,7 @@ end. Each one prints what it saw and exits 1 with the reason when an expectation
 import argparse
 import datetime
 import os
+import re
 import shutil
 import signal
 import struct
@@ -214,6 +215,54 @@ class Suite:
         expect(runs[0]["args"] == ["/auto"],
                "the backup application got the arguments %s, not just /auto" % runs[0]["args"])
 
+    # --- message boxes ------------------------------------------------------------------------
+
+    def box_tool(self, *words):
+        """Runs the box tool once; its exit code and output lines."""
+        limit = 90 * self.slow
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            code = subprocess.run([WINE_RUN, self.build, self.arch, self.options.box_tool, *words],
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                  env=self.environment(limit), timeout=limit + 30).returncode
+            out.seek(0)
+            err.seek(0)
+            output = out.read().decode("latin-1")
+            errors = err.read().decode("latin-1")
+        if code not in (0, 1):
+            raise Failure("box tool %s failed (%d): %s%s" % (" ".join(words), code, output, errors))
+        return code, [line.rstrip("\r") for line in output.splitlines()]
+
+    def wait_for_box(self, title, limit):
+        """The box titled `title` once it is on the screen, as {"handle", "text" (its exact
+        bytes), "open" (the titles of every box then open)}; fails when none comes in time."""
+        code, lines = self.box_tool("wait", title, str(limit * self.slow), "count")
+        fields = {}
+        for line in lines:
+            word, _, rest = line.partition(" ")
+            fields.setdefault(word, []).append(rest)
+        expect(code == 0 and fields.get("box") == ["found"],
+               "no box titled %r within %d s (running: %s): %s" % (title, limit, self.running(),
+                                                                   lines))
+        expect(fields["title"] == [title], "the box found is titled %r" % fields["title"])
+        return {"handle": fields["handle"][0], "text": bytes.fromhex(fields["hex"][0].strip("-")),
+                "open": fields.get("open-title", []), "count": int(fields["open"][0])}
+
+    def press_ok(self, title):
+        code, lines = self.box_tool("press", title)
+        expect(code == 0 and lines == ["pressed"], "could not press OK on %r: %s" % (title, lines))
+
+    def screenshot(self, name):
+        """The whole screen, trimmed to what is on it, into e2e-screens/ of the build folder."""
+        folder = os.path.join(self.build, "e2e-screens")
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, name + ".png")
+        env = self.environment(60)
+        result = subprocess.run(["timeout", "-k", "5", "60", "import", "-window", "root", "-trim",
+                                 "+repage", path], env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        expect(result.returncode == 0, "no screenshot: %s" % result.stdout.decode("latin-1"))
+        print("screenshot %s" % path)
+
 
 # --- the scenarios ----------------------------------------------------------------------------
 
@@ -399,6 +448,193 @@ def monthly_from_31st(suite):
     suite.expect_no_boxes()
 
 
+# --- the fatal error report -------------------------------------------------------------------
+
+REPORT_TITLE = "Application Error"
+LAUNCH_FAILURE_TITLE = "Error!"
+# First line of the report: failure type, module file, offset in it.
+REPORT_FIRST_LINE = re.compile(rb"^Exception (\w+) in module (.+) at ([0-9A-F]{8})\.$")
+IMAGE_SCN_CNT_CODE = 0x20
+
+
+def pe_layout(path):
+    """The image base and the code sections (name, start, end as offsets from the load address)
+    of a PE executable, read from its headers."""
+    with open(path, "rb") as f:
+        data = f.read()
+    expect(data[:2] == b"MZ", "%s is no executable" % path)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    expect(data[pe:pe + 4] == b"PE\0\0", "%s has no PE header" % path)
+    sections, optional_size = struct.unpack_from("<2xH12xH", data, pe + 4)
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    image_base = struct.unpack_from("<Q" if magic == 0x20B else "<I", data,
+                                    optional + (24 if magic == 0x20B else 28))[0]
+    code = []
+    for i in range(sections):
+        entry = optional + optional_size + 40 * i
+        name = data[entry:entry + 8].rstrip(b"\0").decode("latin-1")
+        virtual_size, virtual_address = struct.unpack_from("<II", data, entry + 8)
+        characteristics = struct.unpack_from("<I", data, entry + 36)[0]
+        if characteristics & IMAGE_SCN_CNT_CODE:
+            code.append((name, virtual_address, virtual_address + virtual_size))
+    return image_base, code
+
+
+def function_at(suite, exe, image_base, offset):
+    """The name of the function whose code holds `offset` of the executable, from its symbols;
+    None when no symbol tool was given."""
+    if not suite.options.nm:
+        return None
+    result = subprocess.run([suite.options.nm, "-C", "--defined-only", exe], check=True,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    best = None
+    for line in result.stdout.decode("latin-1").splitlines():
+        address, _, rest = line.partition(" ")
+        kind, _, name = rest.partition(" ")
+        if kind not in ("T", "t") or name.startswith("."):
+            continue
+        start = int(address, 16) - image_base
+        if start <= offset and (best is None or start > best[0]):
+            best = (start, name)
+    return best[1] if best else None
+
+
+def report_lines(text):
+    """The report's two lines; fails unless the text is exactly two lines, each ended by CR LF."""
+    expect(text.endswith(b"\r\n"), "the report does not end with CR LF: %r" % text)
+    lines = text.split(b"\r\n")
+    expect(len(lines) == 3 and lines[2] == b"", "the report is not two lines: %r" % text)
+    return lines[0], lines[1]
+
+
+def expect_report(suite, box, exe, failure_type, message, code_at=None):
+    """Checks a report box: one box open, the first line naming `failure_type`, the file of `exe`
+    and an offset inside its code (inside a function whose name contains `code_at`, when given),
+    the second line `message`. An offset of None expects 00000000."""
+    print("box %r: %r" % (REPORT_TITLE, box["text"]))
+    expect(box["count"] == 1, "%d boxes open, not one: %s" % (box["count"], box["open"]))
+    first, second = report_lines(box["text"])
+    match = REPORT_FIRST_LINE.match(first)
+    expect(match, "the first line does not have the report's form: %r" % first)
+    expect(match.group(1) == failure_type.encode(), "the report names %s, not %s" % (
+        match.group(1), failure_type))
+    name = os.path.basename(exe).encode()
+    expect(match.group(2) == name, "the report names the module %s, not %s" % (match.group(2),
+                                                                               name))
+    offset = int(match.group(3), 16)
+    if code_at is None:
+        expect(offset == 0, "offset %08X, not 00000000" % offset)
+    else:
+        image_base, code = pe_layout(exe)
+        inside = [name for name, start, end in code if start <= offset < end]
+        expect(inside, "offset %08X lies in no code section of %s: %s" % (offset, exe, code))
+        function = function_at(suite, exe, image_base, offset)
+        print("offset %08X in section %s, function %s" % (offset, inside[0], function))
+        expect(function is None or code_at in function,
+               "offset %08X lies in %s, not in %s" % (offset, function, code_at))
+    expect(second == message.encode(), "the second line is %r, not %r" % (second, message))
+
+
+def close_report(suite):
+    """Presses OK on the report: the program must then end at once with exit code 1."""
+    suite.press_ok(REPORT_TITLE)
+    code = suite.wait_for_exit(30)
+    print("exit code %d after OK" % code)
+    expect(code == 1, "exit code %d after the report, not 1" % code)
+    _, lines = suite.box_tool("count")
+    expect(lines[0] == "open 0", "boxes still open: %s" % lines)
+
+
+def bad_value_report(suite, name, value_name, value_type, value_bytes):
+    """A due daily schedule with one value stored with the wrong type: the report names the
+    store's failure, the program ends with code 1 and the value is left as it was."""
+    suite.daily_schedule("now-3.9")
+    stored = suite.tool("put", value_name, value_type, value_bytes)[0]
+    before = suite.value(value_name)
+    print("stored: %s" % " ".join(stored))
+    exe = suite.scratch(name)
+    suite.start(exe)
+    box = suite.wait_for_box(REPORT_TITLE, 40)
+    print("box after %.1f s" % suite.seconds_running())
+    expect(suite.seconds_running() >= FIRST_CHECK_NOT_BEFORE,
+           "the box came before the first check could run")
+    suite.screenshot(name)
+    expect_report(suite, box, exe, "ERegistryException",
+                  "Invalid data type for '%s'." % value_name, code_at="TRegistry::")
+    expect(suite.running(), "AutoBackup.exe ended while its report was open")
+    close_report(suite)
+    expect(suite.value(value_name) == before, "%s changed from %s" % (value_name, before))
+    expect(parse_standin_log(log_of(os.path.join(os.path.dirname(exe), STANDIN_NAME))) == [],
+           "the backup application was started")
+
+
+def last_backup_date_4_bytes(suite):
+    bad_value_report(suite, "last-backup-date-4-bytes", "LastBackupDate", "binary", "0000f03f")
+
+
+def backup_period_string(suite):
+    # "1" and its terminator: short enough for the 4-byte read, so the type is what fails.
+    bad_value_report(suite, "backup-period-string", "BackupPeriod", "sz", "3100")
+
+
+def backup_application_missing(suite):
+    old = suite.daily_schedule("now-3.9")
+    exe = suite.scratch("backup-application-missing")
+    os.remove(os.path.join(os.path.dirname(exe), STANDIN_NAME))
+    suite.start(exe)
+    handles = []
+    for shown in (1, 2):
+        box = suite.wait_for_box(LAUNCH_FAILURE_TITLE, 40)
+        print("box %d after %.1f s: %r" % (shown, suite.seconds_running(), box["text"]))
+        expect(box["text"] == b"Auto Backup: Tarvik Email Backup not found!",
+               "the box says %r" % box["text"])
+        expect(box["count"] == 1, "%d boxes open, not one: %s" % (box["count"], box["open"]))
+        expect(box["handle"] not in handles, "the box OK was pressed on is still open")
+        handles.append(box["handle"])
+        if shown == 1:
+            suite.screenshot("backup-application-missing")
+        expect(suite.value("LastBackupDate") == (3, old),
+               "LastBackupDate changed from %s: %s" % (old, suite.value("LastBackupDate")))
+        expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
+        suite.press_ok(LAUNCH_FAILURE_TITLE)
+    # And the checks go on: the next tick fails the same way.
+    suite.wait_for_box(LAUNCH_FAILURE_TITLE, 40)
+    expect(suite.value("LastBackupDate") == (3, old), "LastBackupDate changed from %s" % old)
+    expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
+
+
+def processor_fault_report(suite, name, fault, failure_type, message, code_at):
+    """The test build of the program commits `fault` in its first check: the report names the
+    failure the fault table gives, with no crash dialog, then exit code 1."""
+    old = suite.daily_schedule("now-3.9")
+    exe = suite.scratch(name)
+    faults_exe = os.path.join(os.path.dirname(exe), os.path.basename(suite.options.faults))
+    shutil.copy(suite.options.faults, faults_exe)
+    suite.start(faults_exe, [fault])
+    box = suite.wait_for_box(REPORT_TITLE, 40)
+    print("box after %.1f s" % suite.seconds_running())
+    suite.screenshot(name)
+    expect_report(suite, box, faults_exe, failure_type, message, code_at)
+    close_report(suite)
+    expect(suite.value("LastBackupDate") == (3, old), "LastBackupDate changed from %s" % old)
+    expect(parse_standin_log(log_of(os.path.join(os.path.dirname(exe), STANDIN_NAME))) == [],
+           "the backup application was started")
+
+
+def fault_null_call(suite):
+    # A call to address 0 is an instruction fetch there; any kind other than a read is reported
+    # as "Write". The faulting address is 0 itself, which no module holds.
+    processor_fault_report(suite, "fault-null-call", "null-call", "EAccessViolation",
+                           "Access violation at address 0000000000000000. "
+                           "Write of address 0000000000000000.", None)
+
+
+def fault_divide_by_zero(suite):
+    processor_fault_report(suite, "fault-divide-by-zero", "divide-by-zero", "EDivByZero",
+                           "Division by zero.", "CommitFault")
+
+
 SCENARIOS = {
     "no-schedule-key": no_schedule_key,
     "backup-time-missing": backup_time_missing,
@@ -407,6 +643,11 @@ SCENARIOS = {
     "started-with-arguments": started_with_arguments,
     "directory-with-blank": directory_with_blank,
     "monthly-from-31st": monthly_from_31st,
+    "last-backup-date-4-bytes": last_backup_date_4_bytes,
+    "backup-period-string": backup_period_string,
+    "backup-application-missing": backup_application_missing,
+    "fault-null-call": fault_null_call,
+    "fault-divide-by-zero": fault_divide_by_zero,
 }
 
 
@@ -468,6 +709,9 @@ def main():
     parser.add_argument("--autobackup")
     parser.add_argument("--standin")
     parser.add_argument("--decoy")
+    parser.add_argument("--box-tool")
+    parser.add_argument("--faults")
+    parser.add_argument("--nm")
     parser.add_argument("scenario", choices=sorted(SCENARIOS) + ["display-start", "display-stop"])
     options = parser.parse_args()
     suite = Suite(options)
