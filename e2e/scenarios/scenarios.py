@@ -10,6 +10,8 @@ display-start and display-stop bracket the suite: a private Xvfb display on a fr
 message box would block as it does for a user instead of failing at once) and a prepared prefix.
 Every scenario removes the schedule key first and stops every Wine process in the prefix at its
 end. Each one prints what it saw and exits 1 with the reason when an expectation fails.
+The scenarios with message boxes read them with the box tool, keep a screenshot of each in
+e2e-screens/ of the build folder, and, given --nm, name the function that holds a reported offset.
 """
 
 import argparse
