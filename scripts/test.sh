@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset and runs every test: the host build under the
-# sanitizers, the 64-bit and the 32-bit Windows builds under Wine, and the benchmarks' build.
+# sanitizers, the 64-bit and the 32-bit Windows builds under Wine, the benchmarks' build, and a
+# short run of every fuzz target.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -46,6 +47,19 @@ echo "== bench: build"
 if ! { cmake --preset bench >build/bench-configure.log 2>&1 && cmake --build --preset bench -j "$jobs"; }; then
   failures+=("bench: build")
 fi
+
+# Each fuzz target counts as one item: its seeds, then FUZZ_SECONDS (default 30) of fuzzing.
+echo "== fuzz: build, then a short run of each target"
+while IFS= read -r line; do
+  echo "$line"
+  case "$line" in
+    "fuzz "*": passed"*) passed=$((passed + 1)) ;;
+    "fuzz "*": failed"*)
+      failed=$((failed + 1))
+      failures+=("$line")
+      ;;
+  esac
+done < <(bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}" 2>&1)
 
 echo
 echo "== summary"
