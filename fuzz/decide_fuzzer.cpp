@@ -114,7 +114,7 @@ void CheckSettled(TScheduleSettings s, double present, int allowed_repeats) {
     try {
       again = Decide(s, present);
     } catch (const Exception& failure) {
-      // Stepping on from a date near 9999 may leave the calendar: a specified failure, no start.
+      // Stepping on from a date near 9999 may leave the calendar: a date failure, no start.
       FUZZ_REQUIRE(s.BackupPeriod == kMonths, "kind %d: the decision after a start raised %s",
                    s.BackupPeriod, failure.TypeName());
       RequireAllowed(failure, {"EConvertError"});

@@ -5,17 +5,20 @@
 #   3. CPU time and resident memory over 60 checks beside a bare message-loop program, and beside
 #      the same loop making the Win32 calls of a check on every tick.
 # usage: scripts/bench-wine.sh [win64|win32 ...]   (default both)
-# BENCH_BUILD_ROOT (default build) holds the builds, one per preset. Everything runs at the
-# lowest CPU priority; the figures land in BENCH_BUILD_ROOT/bench-wine-<preset>.txt as well.
+# BENCH_BUILD_ROOT (default build) holds the builds, one per preset; BENCH_RUNS (default 3) is
+# how often step 3 runs, its medians reported. Everything runs at the lowest CPU priority; the
+# figures land in BENCH_BUILD_ROOT/bench-wine-<preset>.txt as well.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(win64 win32)
 builds=${BENCH_BUILD_ROOT:-build}
+runs=${BENCH_RUNS:-3}
 mkdir -p "$builds"
 builds=$(cd "$builds" && pwd)
 
+ms() { awk -v n="$1" 'BEGIN {printf "%.1f", n / 1e6}'; }
+median() { printf '%s\n' "$@" | sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 kib() { awk -v b="$(stat -c %s "$1")" 'BEGIN {printf "%.1f", b / 1024}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
 
@@ -24,24 +27,12 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {printf "%d", s}'; }
 status_kib() { awk -v f="$2:" '$1 == f {print $2}' "/proc/$1/status"; }
 
-# The wineserver of a prefix: the one whose environment names it.
-wineserver_pid() {
-  local p
-  for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/exe" 2>/dev/null)" != "" ] || continue
-    case "$(readlink "$p/exe")" in */wineserver*) ;; *) continue ;; esac
-    if tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$1"; then
-      basename "$p"
-      return
-    fi
-  done
-}
-
 # Starts a Windows program in the background and samples it over the 60 ticks after the
-# settling delay (seconds 14 to 74 of its life). Leaves pid, cpu and server (nanoseconds in the
-# window), rss and hwm (KiB at its end).
+# settling delay (seconds 14 to 74 of its life). Leaves pid, cpu (nanoseconds in the window),
+# rss and hwm (KiB at its end). The wineserver's share is left out: it serves the prefix's other
+# processes as well, and varies more between runs than the programs differ.
 measure_program() {  # loader exe [args]
-  local loader=$1 c0 s0 server_pid
+  local loader=$1 c0
   shift
   nice -n 19 "$loader" "$@" &
   pid=$!
@@ -50,12 +41,9 @@ measure_program() {  # loader exe [args]
     echo "bench-wine: $* ended before its first check" >&2
     exit 1
   fi
-  server_pid=$(wineserver_pid "$WINEPREFIX")
   c0=$(cpu_ns "$pid")
-  s0=$(cpu_ns "$server_pid")
   sleep 60
   cpu=$(($(cpu_ns "$pid") - c0))
-  server=$(($(cpu_ns "$server_pid") - s0))
   rss=$(status_kib "$pid" VmRSS)
   hwm=$(status_kib "$pid" VmHWM)
 }
@@ -63,7 +51,7 @@ measure_program() {  # loader exe [args]
 for preset in "${presets[@]}"; do
   case "$preset" in
     win64) arch=64 triple=x86_64-w64-mingw32 flags=() loader=/usr/lib/wine/wine64 checks=2000 ;;
-    win32) arch=32 triple=i686-w64-mingw32 flags=(-msse2 -mfpmath=sse) loader=/usr/lib/wine/wine checks=200 ;;
+    win32) arch=32 triple=i686-w64-mingw32 flags=(-msse2 -mfpmath=sse) loader=/usr/lib/wine/wine checks=1000 ;;
     *) echo "bench-wine: unknown preset $preset" >&2; exit 2 ;;
   esac
   build=$builds/$preset
@@ -88,36 +76,44 @@ for preset in "${presets[@]}"; do
   nice -n 19 scripts/wine-run "$build" "$arch" "$build/bench/wine/check_cost.exe" measure \
     "$checks" 15 | tee -a "$out"
 
-  # 3. CPU and memory over 60 checks. The same environment as scripts/wine-run, but the loader
-  # is started here so that its process can be sampled.
-  echo "== $preset: 60 checks"
+  # 3. CPU and memory over 60 checks, BENCH_RUNS times in turn. The same environment as
+  # scripts/wine-run, but the loader is started here so that its process can be sampled.
+  echo "== $preset: 60 checks, $runs runs"
   export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" QEMU_RESERVED_VA=0x81000000
-  nice -n 19 scripts/wine-run "$build" "$arch" "$build/bench/wine/check_cost.exe" setup
-  # A persistent server of its own, so that both programs meet the same one: wait until the
-  # one that served the set-up has gone.
-  /usr/lib/wine/wineserver -w
-  /usr/lib/wine/wineserver -p
-  measure_program "$loader" "$build/app/AutoBackup.exe"
-  app_cpu=$cpu app_srv=$server app_rss=$rss app_hwm=$hwm
-  # Take one schedule value away: the next check ends the program with exit code 0.
-  nice -n 19 scripts/wine-run "$build" "$arch" "$build/bench/wine/check_cost.exe" remove
-  code=0
-  wait "$pid" || code=$?
-  measure_program "$loader" "$build/bench/wine/bare_loop.exe" 76
-  bare_cpu=$cpu bare_srv=$server bare_rss=$rss bare_hwm=$hwm
-  wait "$pid" || true
-  measure_program "$loader" "$build/bench/wine/bare_loop.exe" 76 calls
-  calls_cpu=$cpu calls_srv=$server calls_rss=$rss calls_hwm=$hwm
-  wait "$pid" || true
-  /usr/lib/wine/wineserver -k || true
-  ms() { awk -v n="$1" 'BEGIN {printf "%.1f", n / 1e6}'; }
+  app_cpus=() bare_cpus=() calls_cpus=() app_rsss=() bare_rsss=() calls_rsss=()
+  for run in $(seq "$runs"); do
+    nice -n 19 scripts/wine-run "$build" "$arch" "$build/bench/wine/check_cost.exe" setup
+    # A persistent server of its own, so that the three programs meet the same one: wait until
+    # the one that served the set-up has gone.
+    /usr/lib/wine/wineserver -w
+    /usr/lib/wine/wineserver -p
+    measure_program "$loader" "$build/app/AutoBackup.exe"
+    line="run $run: AutoBackup.exe cpu $(ms "$cpu") ms, rss $rss KiB (peak $hwm);"
+    app_cpus+=("$cpu") app_rsss+=("$rss")
+    # Take one schedule value away: the next check ends the program with exit code 0.
+    nice -n 19 scripts/wine-run "$build" "$arch" "$build/bench/wine/check_cost.exe" remove
+    code=0
+    wait "$pid" || code=$?
+    line+=" exit code $code;"
+    measure_program "$loader" "$build/bench/wine/bare_loop.exe" 76
+    wait "$pid" || true
+    line+=" bare loop cpu $(ms "$cpu") ms, rss $rss KiB;"
+    bare_cpus+=("$cpu") bare_rsss+=("$rss")
+    measure_program "$loader" "$build/bench/wine/bare_loop.exe" 76 calls
+    wait "$pid" || true
+    line+=" with the calls cpu $(ms "$cpu") ms, rss $rss KiB"
+    calls_cpus+=("$cpu") calls_rsss+=("$rss")
+    /usr/lib/wine/wineserver -k || true
+    echo "$line" | tee -a "$out"
+  done
+  app_cpu=$(median "${app_cpus[@]}") bare_cpu=$(median "${bare_cpus[@]}")
+  calls_cpu=$(median "${calls_cpus[@]}") app_rss=$(median "${app_rsss[@]}")
+  bare_rss=$(median "${bare_rsss[@]}") calls_rss=$(median "${calls_rsss[@]}")
   {
-    echo "60 checks: AutoBackup.exe cpu $(ms "$app_cpu") ms (wineserver $(ms "$app_srv") ms), rss $app_rss KiB, peak $app_hwm KiB, exit code $code"
-    echo "60 ticks:  bare_loop.exe  cpu $(ms "$bare_cpu") ms (wineserver $(ms "$bare_srv") ms), rss $bare_rss KiB, peak $bare_hwm KiB"
-    echo "60 ticks:  bare_loop.exe with the calls of a check  cpu $(ms "$calls_cpu") ms (wineserver $(ms "$calls_srv") ms), rss $calls_rss KiB, peak $calls_hwm KiB"
-    echo "ratio to the bare loop: cpu $(ratio "$app_cpu" "$bare_cpu"), cpu with wineserver $(ratio "$((app_cpu + app_srv))" "$((bare_cpu + bare_srv))"), rss $(ratio "$app_rss" "$bare_rss")"
-    echo "ratio to the bare loop with the calls: cpu $(ratio "$app_cpu" "$calls_cpu"), cpu with wineserver $(ratio "$((app_cpu + app_srv))" "$((calls_cpu + calls_srv))"), rss $(ratio "$app_rss" "$calls_rss")"
+    echo "median of $runs: AutoBackup.exe cpu $(ms "$app_cpu") ms, rss $app_rss KiB; bare loop cpu $(ms "$bare_cpu") ms, rss $bare_rss KiB; bare loop with the calls cpu $(ms "$calls_cpu") ms, rss $calls_rss KiB"
+    echo "ratio to the bare loop: cpu $(ratio "$app_cpu" "$bare_cpu"), rss $(ratio "$app_rss" "$bare_rss")"
+    echo "ratio to the bare loop with the calls: cpu $(ratio "$app_cpu" "$calls_cpu"), rss $(ratio "$app_rss" "$calls_rss")"
   } | tee -a "$out"
   unset WINEPREFIX
 done
