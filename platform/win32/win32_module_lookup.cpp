@@ -38,8 +38,7 @@ std::string Win32ModuleLookup::ProgramFileName() {
   // Read in full, however long: a cut path would name the wrong directory.
   std::string path(kModulePathLength + 1, '\0');
   for (;;) {
-    const DWORD length =
-        GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
+    const DWORD length = GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
     if (length < path.size() || path.size() >= 65536) {
       path.resize(length < path.size() ? length : path.size());
       return path;
