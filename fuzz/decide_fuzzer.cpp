@@ -139,8 +139,8 @@ void CheckDue(const TScheduleSettings& s, double present, double advanced) {
   // Elapsed is rounded to a double before it is counted; where it rounds up onto a boundary (a
   // date before 1899-12-30 against a present moment much nearer that day), the new date may lie
   // after the present moment by that rounding, a few microseconds at most, and no further.
-  const long double elapsed = static_cast<long double>(present) - s.LastBackupDate;
-  const long double elapsed_rounding = std::fabs(static_cast<double>(elapsed) - elapsed);
+  const double elapsed = static_cast<double>(static_cast<long double>(present) - s.LastBackupDate);
+  const long double elapsed_rounding = std::fabs(std::nextafter(elapsed, INFINITY) - elapsed);
   FUZZ_REQUIRE(advanced <= present + elapsed_rounding + Tolerance(advanced, present),
                "kind %d: new date %.17g after the present %.17g", s.BackupPeriod, advanced,
                present);
