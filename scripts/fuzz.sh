@@ -4,7 +4,7 @@
 # usage: scripts/fuzz.sh [SECONDS] [TARGET...]   (targets: decide calendar check; default all)
 # FUZZ_BUILD_DIR (default build/fuzz) holds the build, the working corpora, the logs and any
 # input that broke a property (artifacts/). Prints one "fuzz TARGET: passed|failed" line each
-# and exits non-zero when a target failed.
+# and exits non-zero when a target failed. FUZZ_SEED, when set, fixes libFuzzer's random seed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -31,6 +31,7 @@ for t in "${targets[@]}"; do
   # -jobs=1 runs the fuzzer in a child whose output goes to fuzz-0.log in the current folder.
   (cd "$work" && nice -n 19 "$build/fuzz/${t}_fuzzer" -max_total_time="$seconds" -timeout=10 \
     -workers=1 -jobs=1 -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
+    ${FUZZ_SEED:+-seed="$FUZZ_SEED"} \
     corpus "$root/fuzz/corpus/$t" >/dev/null 2>&1)
   result=$?
   cp "$work/fuzz-0.log" "$build/fuzz-$t.log" 2>/dev/null
