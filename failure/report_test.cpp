@@ -7,6 +7,7 @@
 #include "failure/fault_table.h"
 #include "failure/report_format.h"
 #include "platform/fake/fake_module_lookup.h"
+#include "platform/fake/fake_process.h"
 
 namespace autobackup {
 namespace {
@@ -157,20 +158,7 @@ TEST(ReportFormat, FillPatternTakesTheArgumentsInOrder) {
   EXPECT_EQ(FillPattern("%s/%s", {"%s", "b"}), "%s/b");
 }
 
-// Records the boxes shown; the test's exit function throws so that the test regains control.
-class RecordingBoxes : public MessageBoxes {
- public:
-  struct Box {
-    std::string text, caption;
-    uint32_t flags;
-  };
-  int Show(const std::string& text, const std::string& caption, uint32_t flags) override {
-    shown.push_back({text, caption, flags});
-    return 1;
-  }
-  std::vector<Box> shown;
-};
-
+// The test's exit function throws so that the test regains control.
 struct ProcessEnded {
   int code;
 };
@@ -180,7 +168,7 @@ void EndProcessForTest(int code) {
 }
 
 TEST_F(ReportTest, ReportShowsOneErrorBoxThenEndsWithExitCodeOne) {
-  RecordingBoxes boxes;
+  FakeMessageBoxes boxes;
   ERegistryException failure("Invalid data type for 'BackupPeriod'");
   try {
     ReportFatalFailure(failure, reinterpret_cast<const void*>(0x00401000), modules_, boxes,
@@ -190,23 +178,23 @@ TEST_F(ReportTest, ReportShowsOneErrorBoxThenEndsWithExitCodeOne) {
     EXPECT_EQ(ended.code, 1);
   }
   // The box came before the end, and only one.
-  ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].caption, "Application Error");
-  EXPECT_EQ(boxes.shown[0].flags, 0x2010u);
-  EXPECT_EQ(boxes.shown[0].text,
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].caption, "Application Error");
+  EXPECT_EQ(boxes.Shown()[0].flags, 0x2010u);
+  EXPECT_EQ(boxes.Shown()[0].text,
             "Exception ERegistryException in module AutoBackup.exe at 00001000.\r\n"
             "Invalid data type for 'BackupPeriod'.\r\n");
 }
 
 TEST_F(ReportTest, ReportCutsAnOverlongMessageToTheBoxCapacity) {
-  RecordingBoxes boxes;
+  FakeMessageBoxes boxes;
   try {
     ReportFatalFailure(EConvertError(std::string(5000, 'x')), nullptr, modules_, boxes,
                        EndProcessForTest);
   } catch (const ProcessEnded&) {
   }
-  ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].text.size(), 1023u);
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].text.size(), 1023u);
 }
 
 }  // namespace
