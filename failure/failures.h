@@ -20,6 +20,8 @@ class Exception : public TObject {
  public:
   explicit Exception(std::string message) : message_(std::move(message)) {}
   const char* TypeName() const override { return "Exception"; }
+  // Throws a copy of the failure as its own type, which a reference to a base cannot do.
+  [[noreturn]] virtual void Throw() const { throw *this; }
   const std::string& Message() const { return message_; }
   int32_t HelpContext() const { return 0; }
   // Code address just after the call that raised the failure; null if it was never raised
@@ -45,17 +47,19 @@ class EExternal : public Exception {
   explicit EExternal(std::string message, const TFaultRecord* fault = nullptr)
       : Exception(std::move(message)), fault_(fault) {}
   const char* TypeName() const override { return "EExternal"; }
+  [[noreturn]] void Throw() const override { throw *this; }
   const TFaultRecord* FaultRecord() const { return fault_; }
 
  private:
   const TFaultRecord* fault_;
 };
 
-#define AUTOBACKUP_FAILURE_TYPE(Name, Base)                 \
-  class Name : public Base {                                \
-   public:                                                  \
-    using Base::Base;                                       \
-    const char* TypeName() const override { return #Name; } \
+#define AUTOBACKUP_FAILURE_TYPE(Name, Base)                   \
+  class Name : public Base {                                  \
+   public:                                                    \
+    using Base::Base;                                         \
+    const char* TypeName() const override { return #Name; }   \
+    [[noreturn]] void Throw() const override { throw *this; } \
   }
 
 AUTOBACKUP_FAILURE_TYPE(ERegistryException, Exception);

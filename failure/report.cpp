@@ -32,13 +32,16 @@ std::string ComposeFailureText(const TObject& failure, const void* address,
                capacity);
 }
 
-void ReportFatalFailure(const TObject& failure, const void* address, ModuleLookup& modules,
-                        MessageBoxes& boxes, ExitFunction exit_process) {
-  std::string pattern = FitIn(LoadText(StringId::ReportPattern), kPatternRoom);
-  std::string text = ComposeFailureText(failure, address, pattern, kReportCapacity, modules);
-  std::string title = FitIn(LoadText(StringId::ReportTitle), kTitleRoom);
-  boxes.Show(text, title, kBoxOk | kBoxIconError | kBoxTaskModal);
-  exit_process(1);
+void ReportFatalFailure(const TObject& failure, const void* address,
+                        const TReportServices& services) {
+  if (services.guard.Claim()) {
+    std::string pattern = FitIn(LoadText(StringId::ReportPattern), kPatternRoom);
+    std::string text =
+        ComposeFailureText(failure, address, pattern, kReportCapacity, services.modules);
+    std::string title = FitIn(LoadText(StringId::ReportTitle), kTitleRoom);
+    services.boxes.Show(text, title, kBoxOk | kBoxIconError | kBoxTaskModal);
+  }
+  services.exit_process(1);
   std::abort();  // Only reached if the exit function broke its promise.
 }
 

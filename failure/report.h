@@ -1,6 +1,7 @@
 // The fatal error report: the one message box every escaping failure ends in, then exit code 1.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -13,6 +14,26 @@ namespace autobackup {
 // Ends the process with the given exit code; never returns.
 using ExitFunction = void (*)(int exit_code);
 
+// The report is shown at most once in a process, whichever path gets there first: the
+// top-level handler and the fault filter share one guard.
+class TReportGuard {
+ public:
+  // True for the first caller only.
+  bool Claim() { return !claimed_.exchange(true); }
+  bool Claimed() const { return claimed_.load(); }
+
+ private:
+  std::atomic<bool> claimed_{false};
+};
+
+// What the report needs of the operating system, handed down by the entry.
+struct TReportServices {
+  ModuleLookup& modules;
+  MessageBoxes& boxes;
+  ExitFunction exit_process;
+  TReportGuard& guard;
+};
+
 // Room the report's text gets, terminator included.
 constexpr size_t kReportCapacity = 1024;
 
@@ -22,9 +43,9 @@ constexpr size_t kReportCapacity = 1024;
 std::string ComposeFailureText(const TObject& failure, const void* address,
                                const std::string& pattern, size_t capacity, ModuleLookup& modules);
 
-// Shows the report in one task-modal error box, then ends the process with exit code 1.
+// Shows the report in one task-modal error box, then ends the process with exit code 1. When a
+// report was shown already, ends the process with exit code 1 and shows nothing.
 [[noreturn]] void ReportFatalFailure(const TObject& failure, const void* address,
-                                     ModuleLookup& modules, MessageBoxes& boxes,
-                                     ExitFunction exit_process);
+                                     const TReportServices& services);
 
 }  // namespace autobackup

@@ -170,9 +170,10 @@ void EndProcessForTest(int code) {
 TEST_F(ReportTest, ReportShowsOneErrorBoxThenEndsWithExitCodeOne) {
   FakeMessageBoxes boxes;
   ERegistryException failure("Invalid data type for 'BackupPeriod'");
+  TReportGuard guard;
   try {
-    ReportFatalFailure(failure, reinterpret_cast<const void*>(0x00401000), modules_, boxes,
-                       EndProcessForTest);
+    ReportFatalFailure(failure, reinterpret_cast<const void*>(0x00401000),
+                       {modules_, boxes, EndProcessForTest, guard});
     FAIL() << "the report returned";
   } catch (const ProcessEnded& ended) {
     EXPECT_EQ(ended.code, 1);
@@ -188,9 +189,10 @@ TEST_F(ReportTest, ReportShowsOneErrorBoxThenEndsWithExitCodeOne) {
 
 TEST_F(ReportTest, ReportCutsAnOverlongMessageToTheBoxCapacity) {
   FakeMessageBoxes boxes;
+  TReportGuard guard;
   try {
-    ReportFatalFailure(EConvertError(std::string(5000, 'x')), nullptr, modules_, boxes,
-                       EndProcessForTest);
+    ReportFatalFailure(EConvertError(std::string(5000, 'x')), nullptr,
+                       {modules_, boxes, EndProcessForTest, guard});
   } catch (const ProcessEnded&) {
   }
   ASSERT_EQ(boxes.Shown().size(), 1u);

@@ -34,18 +34,25 @@ std::string CurrentExceptionTypeName() {
 
 }  // namespace
 
-int RunReportingFailures(const std::function<int()>& body, ModuleLookup& modules,
-                         MessageBoxes& boxes, ExitFunction exit_process) {
+int RunReportingFailures(const std::function<int()>& body, const TReportServices& services) {
   try {
     return body();
+  } catch (...) {
+    ReportCurrentFailure(services);
+  }
+}
+
+void ReportCurrentFailure(const TReportServices& services) {
+  try {
+    throw;
   } catch (const Exception& failure) {
-    ReportFatalFailure(failure, failure.RaiseAddress(), modules, boxes, exit_process);
+    ReportFatalFailure(failure, failure.RaiseAddress(), services);
   } catch (const std::bad_alloc&) {
     const EOutOfMemory failure(LoadText(StringId::OutOfMemory));
-    ReportFatalFailure(failure, nullptr, modules, boxes, exit_process);
+    ReportFatalFailure(failure, nullptr, services);
   } catch (...) {
     const TForeignFailure failure(CurrentExceptionTypeName());
-    ReportFatalFailure(failure, nullptr, modules, boxes, exit_process);
+    ReportFatalFailure(failure, nullptr, services);
   }
 }
 

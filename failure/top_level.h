@@ -9,7 +9,9 @@ namespace autobackup {
 
 // Runs `body` and returns its exit code. A failure that escapes it is reported after every
 // cleanup on its way out has run, and the process ends with exit code 1.
-int RunReportingFailures(const std::function<int()>& body, ModuleLookup& modules,
-                         MessageBoxes& boxes, ExitFunction exit_process);
+int RunReportingFailures(const std::function<int()>& body, const TReportServices& services);
+
+// Reports the failure being handled; only for a catch block or a terminate handler.
+[[noreturn]] void ReportCurrentFailure(const TReportServices& services);
 
 }  // namespace autobackup

@@ -24,8 +24,12 @@ class TopLevelTest : public testing::Test {
  protected:
   // Runs `body` under the top-level handler; the exit code, and the boxes shown on the way.
   int Run(const std::function<int()>& body) {
+    TReportGuard guard;
+    return Run(body, guard);
+  }
+  int Run(const std::function<int()>& body, TReportGuard& guard) {
     try {
-      return RunReportingFailures(body, modules_, boxes_, EndProcess);
+      return RunReportingFailures(body, {modules_, boxes_, EndProcess, guard});
     } catch (const ProcessEnded& ended) {
       return ended.code;
     }
@@ -64,6 +68,20 @@ TEST_F(TopLevelTest, RaisedFailureIsReportedAfterItsCleanupsRan) {
             "Invalid data type for 'LastBackupDate'.\r\n");
   EXPECT_EQ(boxes_.Shown()[0].caption, "Application Error");
   EXPECT_EQ(boxes_.Shown()[0].flags, 0x2010u);
+}
+
+TEST_F(TopLevelTest, NoSecondReportOnAnyPath) {
+  // The fault filter's own report claims the same guard: a failure that reaches the top level
+  // after it ends the process with no box of its own.
+  TReportGuard guard;
+  ASSERT_TRUE(guard.Claim());
+  EXPECT_EQ(Run([]() -> int { throw EConvertError("late"); }, guard), 1);
+  EXPECT_TRUE(boxes_.Shown().empty());
+  // And the top level's report leaves the guard claimed for the filter.
+  TReportGuard fresh;
+  EXPECT_EQ(Run([]() -> int { throw EConvertError("first"); }, fresh), 1);
+  EXPECT_EQ(boxes_.Shown().size(), 1u);
+  EXPECT_FALSE(fresh.Claim());
 }
 
 TEST_F(TopLevelTest, MemoryExhaustionIsReportedAsOutOfMemory) {

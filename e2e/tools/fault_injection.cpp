@@ -1,5 +1,7 @@
 #include "e2e/tools/fault_injection.h"
 
+#include <cstring>
+#include <exception>
 #include <string>
 
 namespace autobackup {
@@ -41,6 +43,9 @@ InjectedFault InjectedFaultOf(const char* command_line) {
   if (word == "divide-by-zero") {
     return InjectedFault::kDivideByZero;
   }
+  if (word == "library-null-read") {
+    return InjectedFault::kLibraryNullRead;
+  }
   return InjectedFault::kNone;
 }
 
@@ -60,6 +65,12 @@ __attribute__((noinline)) void CommitFault(InjectedFault fault) {
       static_cast<void>(quotient);
       break;
     }
+    case InjectedFault::kLibraryNullRead: {
+      const char* volatile text = nullptr;
+      volatile size_t length = std::strlen(text);
+      static_cast<void>(length);
+      break;
+    }
     case InjectedFault::kNone:
       break;
   }
@@ -68,6 +79,14 @@ __attribute__((noinline)) void CommitFault(InjectedFault fault) {
 TLocalTime FaultingClock::LocalTime() {
   if (!read_) {
     read_ = true;
+    struct Mark {
+      void (*leave)();
+      ~Mark() {
+        if (leave != nullptr && std::uncaught_exceptions() > 0) {
+          leave();
+        }
+      }
+    } mark{leave_mark_};
     CommitFault(fault_);
   }
   return inner_.LocalTime();

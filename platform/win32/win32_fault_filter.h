@@ -6,7 +6,7 @@
 
 namespace autobackup {
 
-// Installs the handler; the back ends must live as long as the process.
-void InstallFaultFilter(ModuleLookup& modules, MessageBoxes& boxes, ExitFunction exit_process);
+// Installs the handler; the services must live as long as the process.
+void InstallFaultFilter(const TReportServices& services);
 
 }  // namespace autobackup
