@@ -9,17 +9,22 @@ bash scripts/setup.sh || exit 1
 
 passed=0
 failed=0
+skipped=0
 failures=()
+skips=()
 jobs=$(nproc 2>/dev/null || echo 2)
 
 count_results() {  # ctest's closing line: "NN% tests passed, F tests failed out of T"
-  local line total bad
+  local line total bad skip
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1)
   [ -n "$line" ] || return 1
   bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
   total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-  passed=$((passed + total - bad))
+  # ctest counts a skipped test among the passed ones and lists it as "(Skipped)".
+  skip=$(grep -c -E '^\s+[0-9]+ - .* \(Skipped\)$' "$1")
+  passed=$((passed + total - bad - skip))
   failed=$((failed + bad))
+  skipped=$((skipped + skip))
 }
 
 for preset in native win64 win32; do
@@ -41,6 +46,9 @@ for preset in native win64 win32; do
     failures+=("$preset: tests")
   fi
   count_results "$log" || failures+=("$preset: no test results")
+  # Each skipped test printed its reason as "skipped: NAME: REASON".
+  while IFS= read -r reason; do skips+=("$preset: ${reason#skipped: }"); done < <(
+    grep -h '^skipped: ' "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null)
 done
 
 echo "== bench: build"
@@ -65,6 +73,7 @@ done < <(FUZZ_SEED="${FUZZ_SEED:-1}" bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}" 
 
 echo
 echo "== summary"
+for s in "${skips[@]}"; do echo "SKIPPED: $s"; done
 for f in "${failures[@]}"; do echo "FAILED: $f"; done
-echo "all: $passed passed, $failed failed"
+echo "all: $passed passed, $failed failed, $skipped skipped"
 [ ${#failures[@]} -eq 0 ] && [ "$failed" -eq 0 ]
