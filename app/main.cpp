@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "calendar/extended.h"
 #include "failure/top_level.h"
+#include "platform/win32/win32_check_lock.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_fault_filter.h"
 #include "platform/win32/win32_message_queue.h"
@@ -35,16 +36,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   autobackup::Win32MessageQueue queue;
   autobackup::Win32ProcessStarter starter;
   autobackup::Win32MessageBoxes boxes;
+  autobackup::Win32CheckLock lock(autobackup::CheckLockName());
   autobackup::Win32ModuleLookup modules;
   autobackup::InstallFaultFilter(modules, boxes, EndProcess);
 
 #ifndef AUTOBACKUP_FAULT_TEST_BUILD
-  const autobackup::TMonitorServices services{registry, clock, queue, starter, boxes};
+  const autobackup::TMonitorServices services{registry, clock, queue, starter, boxes, lock};
 #else
   // Test-only build (AutoBackupFaults.exe, never shipped): the first clock read, inside a check
   // with the schedule key open, commits the processor fault the command line names.
   autobackup::FaultingClock faulting_clock(clock, autobackup::InjectedFaultOf(GetCommandLineA()));
-  const autobackup::TMonitorServices services{registry, faulting_clock, queue, starter, boxes};
+  const autobackup::TMonitorServices services{registry, faulting_clock, queue,
+                                              starter,  boxes,          lock};
 #endif
   return autobackup::RunReportingFailures(
       [&] { return autobackup::RunScheduler(modules, services); }, modules, boxes, EndProcess);

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <optional>
+#include <vector>
 
 #include "calendar/calendar.h"
+#include "platform/fake/fake_check_lock.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_message_queue.h"
 #include "platform/fake/fake_process.h"
@@ -47,6 +50,21 @@ class CountingRegistry : public Registry {
 
  private:
   Registry& inner_;
+};
+
+// Boxes as the fake keeps them, noting for each whether another copy was kept out of its check
+// while the box was up.
+class ProbingBoxes : public FakeMessageBoxes {
+ public:
+  explicit ProbingBoxes(std::function<bool()> other_copy_checks) : probe_(other_copy_checks) {}
+  int Show(const std::string& text, const std::string& caption, uint32_t flags) override {
+    others_kept_out.push_back(!probe_());
+    return FakeMessageBoxes::Show(text, caption, flags);
+  }
+  std::vector<bool> others_kept_out;
+
+ private:
+  std::function<bool()> probe_;
 };
 
 constexpr char kDirectory[] = "C:\\Apps\\Mail\\";
@@ -114,13 +132,25 @@ class MonitorTest : public testing::Test {
 
   int Starts() const { return starter_.Runs(kApplication); }
 
+  // Whether a check of another copy of the user's could run now.
+  bool OtherCopyChecks() {
+    if (!other_copy_.TryAcquire()) {
+      return false;
+    }
+    other_copy_.Release();
+    return true;
+  }
+
   FakeRegistry registry_;
   CountingRegistry counting_{registry_};
   FakeClock clock_;
   FakeMessageQueue queue_;
   FakeProcessStarter starter_;
-  FakeMessageBoxes boxes_;
-  TMonitorServices services_{counting_, clock_, queue_, starter_, boxes_};
+  ProbingBoxes boxes_{[this] { return OtherCopyChecks(); }};
+  FakeNamedMutex mutex_;
+  FakeCheckLock lock_{&mutex_};
+  FakeCheckLock other_copy_{&mutex_};
+  TMonitorServices services_{counting_, clock_, queue_, starter_, boxes_, lock_};
   TIdleMonitor monitor_;
 };
 
@@ -201,6 +231,7 @@ TEST_F(MonitorTest, WrongTypeOfAnUnusedValueFailsAndTheKeyIsClosed) {
   }
   EXPECT_EQ(registry_.OpenHandles(), 0);
   EXPECT_EQ(Starts(), 0);
+  EXPECT_TRUE(OtherCopyChecks());  // released on the failure's way out
 }
 
 TEST_F(MonitorTest, DueBackupStartsOnceAndWritesTheDecidedDate) {
@@ -213,6 +244,7 @@ TEST_F(MonitorTest, DueBackupStartsOnceAndWritesTheDecidedDate) {
   EXPECT_EQ(StoredLastBackupDate(), Decide({last, 0.375, kDays, 1}, Now()).NewLastBackupDate);
   EXPECT_EQ(StoredLastBackupDate(), last + 3);
   EXPECT_TRUE(boxes_.Shown().empty());
+  EXPECT_TRUE(OtherCopyChecks());
 }
 
 TEST_F(MonitorTest, FailedStartShowsTheBoxWritesNothingAndTriesOnTheNextTick) {
@@ -225,6 +257,37 @@ TEST_F(MonitorTest, FailedStartShowsTheBoxWritesNothingAndTriesOnTheNextTick) {
   EXPECT_EQ(boxes_.Shown()[2].text, "Auto Backup: Tarvik Email Backup not found!");
   EXPECT_EQ(counting_.writes, 0);
   EXPECT_EQ(StoredLastBackupDate(), last);
+  // One box for all copies: the others skip their checks while it is up.
+  EXPECT_EQ(boxes_.others_kept_out, std::vector<bool>(3, true));
+  EXPECT_TRUE(OtherCopyChecks());
+}
+
+TEST_F(MonitorTest, CheckFindingTheLockTakenAsksNothingAndTheNextTickTriesAgain) {
+  const double last = Now() - 3.9;
+  StoreSchedule(last, kDays, 1);
+  ASSERT_TRUE(other_copy_.TryAcquire());  // another copy is inside its check
+  ScriptTicks(1);
+  int asked = -1, started = -1;
+  queue_.Script({FakeMessageQueue::Hook([&] {
+                   asked = counting_.creates + counting_.opens + counting_.presence_queries +
+                           counting_.reads + counting_.writes + counting_.closes;
+                   started = Starts();
+                   other_copy_.Release();
+                 }),
+                 FakeMessageQueue::Tick()});
+  EXPECT_FALSE(RunCycle());
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(started, 0);
+  EXPECT_EQ(Starts(), 1);
+  EXPECT_EQ(StoredLastBackupDate(), last + 3);
+}
+
+TEST_F(MonitorTest, WhileTheLockIsTakenAMissingScheduleNeitherStopsNorIsCreated) {
+  ASSERT_TRUE(other_copy_.TryAcquire());
+  ScriptTicks(3);
+  EXPECT_FALSE(RunCycle());
+  EXPECT_FALSE(monitor_.StopRequested);
+  EXPECT_EQ(counting_.creates, 0);
 }
 
 TEST_F(MonitorTest, ChangesBetweenTicksAreSeenOnTheNextTick) {
@@ -273,8 +336,9 @@ TEST(CheckSchedule, AsksTheRegistryExactlyWhatOneCheckNeeds) {
   FakeMessageQueue queue;
   FakeProcessStarter starter;
   FakeMessageBoxes boxes;
+  FakeCheckLock lock(nullptr);
   starter.PlaceProgram(kApplication);
-  TMonitorServices services{counting, clock, queue, starter, boxes};
+  TMonitorServices services{counting, clock, queue, starter, boxes, lock};
   RegKey key = 0;
   ASSERT_EQ(registry.CreateKey(kRootCurrentUser, kScheduleKeyPath + 1, &key), kStatusSuccess);
   const double last = CurrentDateTime(clock) - 1.5;
