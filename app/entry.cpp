@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "calendar/extended.h"
 #include "failure/top_level.h"
+#include "platform/win32/win32_check_lock.h"
 #include "platform/win32/win32_fault_filter.h"
 #include "platform/win32/win32_message_queue.h"
 #include "platform/win32/win32_module_lookup.h"
@@ -29,12 +30,13 @@ int RunProgram(Clock& clock) {
   Win32MessageQueue queue;
   Win32ProcessStarter starter;
   Win32MessageBoxes boxes;
+  Win32CheckLock lock(CheckLockName());
   Win32ModuleLookup modules;
   TReportGuard report_guard;
   const TReportServices reporting{modules, boxes, EndProcess, report_guard};
   InstallFaultFilter(reporting);
 
-  const TMonitorServices services{registry, clock, queue, starter, boxes};
+  const TMonitorServices services{registry, clock, queue, starter, boxes, lock};
   return RunReportingFailures([&] { return RunScheduler(modules, services); }, reporting);
 }
 

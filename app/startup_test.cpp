@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "calendar/calendar.h"
+#include "platform/fake/fake_check_lock.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_message_queue.h"
 #include "platform/fake/fake_module_lookup.h"
@@ -51,7 +52,9 @@ class RunSchedulerTest : public testing::Test {
   FakeMessageQueue queue_;
   FakeProcessStarter starter_;
   FakeMessageBoxes boxes_;
-  TMonitorServices services_{registry_, clock_, queue_, starter_, boxes_};
+  FakeNamedMutex mutex_;
+  FakeCheckLock lock_{&mutex_};
+  TMonitorServices services_{registry_, clock_, queue_, starter_, boxes_, lock_};
 };
 
 TEST_F(RunSchedulerTest, HandshakeStopsTheStartupTimerAndEndsWithExitCodeZero) {

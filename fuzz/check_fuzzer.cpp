@@ -1,7 +1,8 @@
 // Fuzz target: one whole check of the monitor cycle over an in-memory registry whose four values
 // have any type, size and bytes, at any clock reading. The check must end as the schedule
 // dictates: a stop, the failure naming the first damaged value, or the rules' decision; it must
-// close every key, and write only the 8 bytes of the decided date, only after a started backup.
+// close every key, release the check lock, and write only the 8 bytes of the decided date, only
+// after a started backup.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "calendar/calendar.h"
 #include "calendar/extended.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/fake/fake_check_lock.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_message_queue.h"
 #include "platform/fake/fake_process.h"
@@ -225,12 +227,17 @@ void RunOne(const uint8_t* data, size_t size) {
   } else {
     starter.PlaceProgram(kApplication);
   }
-  const TMonitorServices services{registry, clock, queue, starter, boxes};
+  FakeNamedMutex mutex;
+  FakeCheckLock lock(&mutex);
+  const TMonitorServices services{registry, clock, queue, starter, boxes, lock};
   const Outcome outcome = RunCheck(services);
 
   FUZZ_REQUIRE(fake.OpenHandles() == 0 && fake.StrayCloses() == 0,
                "the check left %d keys open and closed %d stray ones", fake.OpenHandles(),
                fake.StrayCloses());
+  FakeCheckLock other_copy(&mutex);
+  FUZZ_REQUIRE(other_copy.TryAcquire(), "the check kept the lock of the user's copies");
+  other_copy.Release();
   FUZZ_REQUIRE(registry.Writes().size() <= 1 && starter.Attempts().size() <= 1,
                "one check wrote %u times and started %u times", Count(registry.Writes()),
                Count(starter.Attempts()));

@@ -9,6 +9,15 @@
 namespace autobackup {
 
 bool CheckSchedule(const std::string& program_directory, const TMonitorServices& services) {
+  // The user's other copies read and write the same schedule: one check at a time, or two copies
+  // ticking together would both find one backup due and start it twice. A copy never waits, which
+  // would block its message loop; it lets the tick pass without even opening the key (which may
+  // create it), since the holder is deciding on that very schedule. Released after the key is
+  // closed, on every way out of the check.
+  const ScopedCheckLock lock(services.lock);
+  if (!lock.Held()) {
+    return false;
+  }
   // A fresh object every check: no handle or value outlives it, so every check sees what the
   // backup application stored since the last one. Its destructor closes the key on every path.
   TRegistry registry(services.registry);

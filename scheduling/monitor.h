@@ -6,6 +6,7 @@
 #include <string>
 
 #include "failure/failures.h"
+#include "platform/check_lock.h"
 #include "platform/clock.h"
 #include "platform/message_queue.h"
 #include "platform/process.h"
@@ -23,6 +24,7 @@ struct TMonitorServices {
   MessageQueue& queue;
   ProcessStarter& starter;
   MessageBoxes& boxes;
+  CheckLock& lock;
 };
 
 class TIdleMonitor : public TObject {
@@ -35,7 +37,9 @@ class TIdleMonitor : public TObject {
 void Run(TIdleMonitor& monitor, const std::string& program_directory,
          const TMonitorServices& services);
 
-// One check of the schedule. Returns true when a schedule value is missing.
+// One check of the schedule. Returns true when a schedule value is missing. While another copy of
+// the user's is inside its check, this one does nothing and returns false: the next tick tries
+// again.
 bool CheckSchedule(const std::string& program_directory, const TMonitorServices& services);
 
 }  // namespace autobackup

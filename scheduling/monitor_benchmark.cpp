@@ -5,6 +5,7 @@
 #include <string>
 
 #include "calendar/extended.h"
+#include "platform/fake/fake_check_lock.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_message_queue.h"
 #include "platform/fake/fake_process.h"
@@ -23,7 +24,9 @@ void CheckNothingDue(benchmark::State& state, int32_t kind) {
   FakeMessageQueue queue;
   FakeProcessStarter starter;
   FakeMessageBoxes boxes;
-  TMonitorServices services{registry, clock, queue, starter, boxes};
+  FakeNamedMutex mutex;
+  FakeCheckLock lock(&mutex);
+  TMonitorServices services{registry, clock, queue, starter, boxes, lock};
   RegKey key = 0;
   registry.CreateKey(kRootCurrentUser, kScheduleKeyPath + 1, &key);
   // About a quarter of an hour ago: not due for an interval of one unit of any kind.
@@ -62,7 +65,9 @@ void CheckDue(benchmark::State& state, int32_t kind) {
   FakeMessageQueue queue;
   InstantStarter starter;
   NoBoxes boxes;
-  TMonitorServices services{registry, clock, queue, starter, boxes};
+  FakeNamedMutex mutex;
+  FakeCheckLock lock(&mutex);
+  TMonitorServices services{registry, clock, queue, starter, boxes, lock};
   RegKey key = 0;
   registry.CreateKey(kRootCurrentUser, kScheduleKeyPath + 1, &key);
   const double last = CurrentDateTime(clock) - 365.25, time = 0;

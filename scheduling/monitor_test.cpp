@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "calendar/calendar.h"
+#include "platform/fake/fake_check_lock.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_message_queue.h"
 #include "platform/fake/fake_process.h"
@@ -47,6 +48,25 @@ class CountingRegistry : public Registry {
 
  private:
   Registry& inner_;
+};
+
+// Whether a check of the copy with this lock could run now.
+bool CopyChecks(CheckLock& lock) {
+  return ScopedCheckLock(lock).Held();
+}
+
+// Keeps the boxes as the fake does, and whether another copy could check while one was up.
+class ProbingBoxes : public FakeMessageBoxes {
+ public:
+  explicit ProbingBoxes(CheckLock& other_copy) : other_copy_(other_copy) {}
+  int Show(const std::string& text, const std::string& caption, uint32_t flags) override {
+    other_copy_checked = other_copy_checked || CopyChecks(other_copy_);
+    return FakeMessageBoxes::Show(text, caption, flags);
+  }
+  bool other_copy_checked = false;
+
+ private:
+  CheckLock& other_copy_;
 };
 
 constexpr char kDirectory[] = "C:\\Apps\\Mail\\";
@@ -119,8 +139,11 @@ class MonitorTest : public testing::Test {
   FakeClock clock_;
   FakeMessageQueue queue_;
   FakeProcessStarter starter_;
-  FakeMessageBoxes boxes_;
-  TMonitorServices services_{counting_, clock_, queue_, starter_, boxes_};
+  FakeNamedMutex mutex_;
+  FakeCheckLock lock_{&mutex_};
+  FakeCheckLock other_copy_{&mutex_};
+  ProbingBoxes boxes_{other_copy_};
+  TMonitorServices services_{counting_, clock_, queue_, starter_, boxes_, lock_};
   TIdleMonitor monitor_;
 };
 
@@ -201,6 +224,7 @@ TEST_F(MonitorTest, WrongTypeOfAnUnusedValueFailsAndTheKeyIsClosed) {
   }
   EXPECT_EQ(registry_.OpenHandles(), 0);
   EXPECT_EQ(Starts(), 0);
+  EXPECT_TRUE(CopyChecks(other_copy_));  // released on the failure's way out
 }
 
 TEST_F(MonitorTest, DueBackupStartsOnceAndWritesTheDecidedDate) {
@@ -213,6 +237,7 @@ TEST_F(MonitorTest, DueBackupStartsOnceAndWritesTheDecidedDate) {
   EXPECT_EQ(StoredLastBackupDate(), Decide({last, 0.375, kDays, 1}, Now()).NewLastBackupDate);
   EXPECT_EQ(StoredLastBackupDate(), last + 3);
   EXPECT_TRUE(boxes_.Shown().empty());
+  EXPECT_TRUE(CopyChecks(other_copy_));
 }
 
 TEST_F(MonitorTest, FailedStartShowsTheBoxWritesNothingAndTriesOnTheNextTick) {
@@ -225,6 +250,28 @@ TEST_F(MonitorTest, FailedStartShowsTheBoxWritesNothingAndTriesOnTheNextTick) {
   EXPECT_EQ(boxes_.Shown()[2].text, "Auto Backup: Tarvik Email Backup not found!");
   EXPECT_EQ(counting_.writes, 0);
   EXPECT_EQ(StoredLastBackupDate(), last);
+  EXPECT_FALSE(boxes_.other_copy_checked);  // one box, not one per copy
+  EXPECT_TRUE(CopyChecks(other_copy_));
+}
+
+TEST_F(MonitorTest, CheckFindingTheLockTakenAsksNothingAndTheNextTickTriesAgain) {
+  const double last = Now() - 3.9;
+  StoreSchedule(last, kDays, 1);
+  ASSERT_TRUE(other_copy_.TryAcquire());  // another copy is inside its check
+  ScriptTicks(1);
+  int asked = -1, started = -1;
+  queue_.Script({FakeMessageQueue::Hook([&] {
+                   asked = counting_.creates + counting_.opens + counting_.presence_queries +
+                           counting_.reads + counting_.writes + counting_.closes;
+                   started = Starts();
+                   other_copy_.Release();
+                 }),
+                 FakeMessageQueue::Tick()});
+  EXPECT_FALSE(RunCycle());
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(started, 0);
+  EXPECT_EQ(Starts(), 1);
+  EXPECT_EQ(StoredLastBackupDate(), last + 3);
 }
 
 TEST_F(MonitorTest, ChangesBetweenTicksAreSeenOnTheNextTick) {
@@ -273,8 +320,9 @@ TEST(CheckSchedule, AsksTheRegistryExactlyWhatOneCheckNeeds) {
   FakeMessageQueue queue;
   FakeProcessStarter starter;
   FakeMessageBoxes boxes;
+  FakeCheckLock lock(nullptr);
   starter.PlaceProgram(kApplication);
-  TMonitorServices services{counting, clock, queue, starter, boxes};
+  TMonitorServices services{counting, clock, queue, starter, boxes, lock};
   RegKey key = 0;
   ASSERT_EQ(registry.CreateKey(kRootCurrentUser, kScheduleKeyPath + 1, &key), kStatusSuccess);
   const double last = CurrentDateTime(clock) - 1.5;

@@ -7,6 +7,9 @@
 namespace autobackup {
 
 void BareCheckCalls() {
+  // The lock around the check, made once as the program makes it.
+  static const HANDLE lock = CreateMutexA(nullptr, FALSE, nullptr);
+  WaitForSingleObject(lock, 0);
   const char* const names[4] = {kLastBackupDate, kBackupTime, kBackupPeriod, kBackupInterval};
   HKEY key = nullptr;
   DWORD disposition = 0;
@@ -24,6 +27,7 @@ void BareCheckCalls() {
   SYSTEMTIME now;
   GetLocalTime(&now);
   RegCloseKey(key);
+  ReleaseMutex(lock);
 }
 
 }  // namespace autobackup

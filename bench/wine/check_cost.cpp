@@ -13,6 +13,7 @@
 #include "bench/wine/bare_calls.h"
 #include "calendar/calendar.h"
 #include "calendar/extended.h"
+#include "platform/win32/win32_check_lock.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_message_queue.h"
 #include "platform/win32/win32_process.h"
@@ -86,7 +87,8 @@ int Measure(int checks, int rounds) {
   Win32MessageQueue queue;
   Win32ProcessStarter starter;
   Win32MessageBoxes boxes;
-  const TMonitorServices services{registry, clock, queue, starter, boxes};
+  Win32CheckLock lock(CheckLockName());
+  const TMonitorServices services{registry, clock, queue, starter, boxes, lock};
   WriteSchedule(registry, clock);
   auto check = [&] {
     if (CheckSchedule("C:\\Apps\\", services)) {

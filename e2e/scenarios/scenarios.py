@@ -123,6 +123,7 @@ class Suite:
         self.address_digits = 16 if self.arch == "64" else 8
         self.program = None
         self.started_at = None
+        self.second = None  # a second copy of the program, for the scenarios that run two
 
     # --- Wine ---------------------------------------------------------------------------------
 
@@ -155,12 +156,18 @@ class Suite:
         return [line.rstrip("\r").split(" ") for line in output.splitlines() if line.strip()]
 
     def start(self, exe, arguments=(), limit=120):
-        log = open(os.path.join(os.path.dirname(exe), "wine-output.txt"), "w")
         self.started_at = time.monotonic()
-        self.program = subprocess.Popen([WINE_RUN, self.build, self.arch, exe, *arguments],
-                                        stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
-                                        env=self.environment(limit * self.slow))
-        log.close()
+        self.program = self.launch(exe, arguments, limit, "wine-output.txt")
+
+    def start_second(self, exe, limit=120):
+        """Starts another copy of `exe` beside the program under test."""
+        self.second = self.launch(exe, (), limit, "wine-output-second.txt")
+
+    def launch(self, exe, arguments, limit, output_name):
+        with open(os.path.join(os.path.dirname(exe), output_name), "w") as log:
+            return subprocess.Popen([WINE_RUN, self.build, self.arch, exe, *arguments],
+                                    stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                                    env=self.environment(limit * self.slow))
 
     def seconds_running(self):
         return time.monotonic() - self.started_at
@@ -179,12 +186,14 @@ class Suite:
         env = dict(os.environ, WINEPREFIX=self.prefix)
         subprocess.run(["timeout", "-k", "5", "60", WINESERVER, "-k"], env=env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if self.program is not None:
+        for process in (self.program, self.second):
+            if process is None:
+                continue
             try:
-                self.program.wait(timeout=30)
+                process.wait(timeout=30)
             except subprocess.TimeoutExpired:
-                self.program.send_signal(signal.SIGTERM)  # timeout(1) passes it on
-                self.program.wait(timeout=30)
+                process.send_signal(signal.SIGTERM)  # timeout(1) passes it on
+                process.wait(timeout=30)
         subprocess.run(["timeout", "-k", "5", "60", WINESERVER, "-w"], env=env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -413,6 +422,34 @@ def not_due(suite):
     expect(suite.date("LastBackupDate")[0] == double_bytes(double_of(due) + 2.0),
            "LastBackupDate did not move on by one 2-day interval from %s (was %s)" % (due, old))
     expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
+
+
+def two_copies(suite, name, stagger):
+    """Two copies beside one stand-in on a due daily schedule, the second started `stagger`
+    seconds after the first: one start with /auto, LastBackupDate moved on once to the date the
+    rules give, both copies still running. Each copy writes the date only in the check that
+    started the backup, so one start is one write."""
+    old = suite.daily_schedule("now-3.9")
+    exe = suite.scratch(name)
+    standin = os.path.join(os.path.dirname(exe), STANDIN_NAME)
+    suite.start(exe)
+    time.sleep(stagger)
+    suite.start_second(exe)
+    runs = suite.wait_for_starts(standin, 1, 30)
+    expect(runs, "no start of the backup application after %.0f s (running: %s)" % (
+        suite.seconds_running(), suite.running()))
+    print("started after %.1f s: %s" % (suite.seconds_running(), runs[0]["line"]))
+    # Both copies check every second from here on: a second start would come now.
+    time.sleep(EXTRA_CHECKS_SECONDS)
+    suite.expect_one_unattended_start(parse_standin_log(log_of(standin)))
+    expected = suite.tool("decide", "hex:" + old, "1", "1", "now")[0]
+    new, new_text = suite.date("LastBackupDate")
+    print("LastBackupDate now %s" % new_text)
+    expect(expected[1] == "due" and new == expected[3],
+           "LastBackupDate is %s (%s), the rules give %s" % (new, new_text, " ".join(expected)))
+    expect(suite.running(), "the first copy ended (code %s)" % suite.program.returncode)
+    expect(suite.second.poll() is None, "the second copy ended (code %s)" % suite.second.poll())
+    suite.expect_no_boxes()
 
 
 def add_months(moment, count):
@@ -698,6 +735,8 @@ SCENARIOS = {
     "started-with-arguments": started_with_arguments,
     "directory-with-blank": directory_with_blank,
     "monthly-from-31st": monthly_from_31st,
+    "two-copies-together": lambda suite: two_copies(suite, "two-copies-together", 0),
+    "two-copies-staggered": lambda suite: two_copies(suite, "two-copies-staggered", 0.5),
     "last-backup-date-4-bytes": last_backup_date_4_bytes,
     "backup-period-string": backup_period_string,
     "backup-application-missing": backup_application_missing,
