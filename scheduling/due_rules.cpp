@@ -31,7 +31,14 @@ void RequireCalendarDate(TSerialDateTime value) {
   }
 }
 
-DueDecision DecideHours(long double last, double elapsed, int32_t interval) {
+// Days from `last` to `present`, rounded to a double as the hour, day and week rules count them.
+double Elapsed(long double last, TSerialDateTime present) {
+  return Narrow(Subtract(Extend(present), last));
+}
+
+DueDecision DecideHours(TSerialDateTime stored, TSerialDateTime present, int32_t interval) {
+  const long double last = Extend(stored);
+  const double elapsed = Elapsed(last, present);
   const long double span = Multiply(interval, HourFraction);
   const int32_t count = Whole(Divide(elapsed, span));
   const bool due = LessOrEqual(span, elapsed);
@@ -39,14 +46,18 @@ DueDecision DecideHours(long double last, double elapsed, int32_t interval) {
   return {due, Narrow(Add(last, advance))};
 }
 
-DueDecision DecideDays(long double last, double elapsed, int32_t interval) {
+DueDecision DecideDays(TSerialDateTime stored, TSerialDateTime present, int32_t interval) {
+  const long double last = Extend(stored);
+  const double elapsed = Elapsed(last, present);
   const int32_t count = Whole(elapsed) / interval;
   const bool due = LessOrEqual(interval, elapsed);
   const auto days = static_cast<int32_t>(static_cast<uint32_t>(int64_t{count} * interval));
   return {due, Narrow(Add(last, days))};
 }
 
-DueDecision DecideWeeks(long double last, double elapsed, int32_t interval) {
+DueDecision DecideWeeks(TSerialDateTime stored, TSerialDateTime present, int32_t interval) {
+  const long double last = Extend(stored);
+  const double elapsed = Elapsed(last, present);
   // 64-bit, so that a huge interval cannot wrap into a negative span that is always due.
   const int64_t span = int64_t{interval} * 7;
   const int64_t count = Whole(elapsed) / span;
@@ -59,6 +70,24 @@ DueDecision DecideMonths(TSerialDateTime last, TSerialDateTime present, int32_t 
   const TSerialDateTime next = AddMonths(last, interval);
   const TSerialDateTime advanced = AddMonths(last, months / interval * interval);
   return {LessOrEqual(next, present), advanced};
+}
+
+using Rule = DueDecision (*)(TSerialDateTime last, TSerialDateTime present, int32_t interval);
+
+// The rule of each kind, named one by one so that a kind without a rule does not compile; null
+// for a value that is no kind.
+Rule RuleOf(int32_t period) {
+  switch (static_cast<BackupPeriodKind>(period)) {
+    case kHours:
+      return DecideHours;
+    case kDays:
+      return DecideDays;
+    case kWeeks:
+      return DecideWeeks;
+    case kMonths:
+      return DecideMonths;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -94,25 +123,13 @@ int32_t WholeMonthsPassed(TSerialDateTime last, TSerialDateTime present) {
 }
 
 DueDecision Decide(const TScheduleSettings& settings, TSerialDateTime present) {
-  const int32_t interval = settings.BackupInterval;
+  const Rule rule = RuleOf(settings.BackupPeriod);
   // Unknown kinds and intervals below one are never due and do no arithmetic.
-  if (settings.BackupPeriod < kHours || settings.BackupPeriod > kMonths || interval < 1) {
+  if (rule == nullptr || settings.BackupInterval < 1) {
     return {false, settings.LastBackupDate};
   }
   RequireCalendarDate(settings.LastBackupDate);
-  if (settings.BackupPeriod == kMonths) {
-    return DecideMonths(settings.LastBackupDate, present, interval);
-  }
-  const long double last = Extend(settings.LastBackupDate);
-  const double elapsed = Narrow(Subtract(Extend(present), last));
-  switch (settings.BackupPeriod) {
-    case kHours:
-      return DecideHours(last, elapsed, interval);
-    case kDays:
-      return DecideDays(last, elapsed, interval);
-    default:
-      return DecideWeeks(last, elapsed, interval);
-  }
+  return rule(settings.LastBackupDate, present, settings.BackupInterval);
 }
 
 }  // namespace autobackup
