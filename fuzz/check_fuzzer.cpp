@@ -18,6 +18,7 @@
 #include "scheduling/due_rules.h"
 #include "scheduling/monitor.h"
 #include "settings/schedule_key.h"
+#include "testing/counting_registry.h"
 
 namespace autobackup::fuzz {
 namespace {
@@ -25,44 +26,6 @@ namespace {
 const char* const kNames[4] = {kLastBackupDate, kBackupTime, kBackupPeriod, kBackupInterval};
 const std::string kDirectory = "C:\\Apps\\";
 const std::string kApplication = "C:\\Apps\\TarvikEmailBackup.exe";
-
-// Passes every call to the fake and notes the typed reads and every write.
-class WatchedRegistry : public Registry {
- public:
-  struct Write {
-    std::string name;
-    RegType type;
-    std::vector<uint8_t> data;
-  };
-
-  explicit WatchedRegistry(FakeRegistry& inner) : inner_(inner) {}
-  RegStatus CreateKey(RegKey base, const std::string& path, RegKey* result) override {
-    return inner_.CreateKey(base, path, result);
-  }
-  RegStatus OpenKey(RegKey base, const std::string& path, RegKey* result) override {
-    return inner_.OpenKey(base, path, result);
-  }
-  RegStatus QueryValue(RegKey key, const std::string& name, RegType* type, void* data,
-                       uint32_t* size) override {
-    reads_ += data != nullptr;
-    return inner_.QueryValue(key, name, type, data, size);
-  }
-  RegStatus SetValue(RegKey key, const std::string& name, RegType type, const void* data,
-                     uint32_t size) override {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    writes_.push_back({name, type, std::vector<uint8_t>(bytes, bytes + size)});
-    return inner_.SetValue(key, name, type, data, size);
-  }
-  RegStatus CloseKey(RegKey key) override { return inner_.CloseKey(key); }
-
-  int Reads() const { return reads_; }
-  const std::vector<Write>& Writes() const { return writes_; }
-
- private:
-  FakeRegistry& inner_;
-  int reads_ = 0;
-  std::vector<Write> writes_;
-};
 
 struct Stored {
   bool present = false;
@@ -216,7 +179,7 @@ void RunOne(const uint8_t* data, size_t size) {
   for (int i = 0; i < 4; ++i) {
     before[i] = Look(fake, kNames[i]);
   }
-  WatchedRegistry registry(fake);
+  CountingRegistry registry(fake);
   FakeMessageQueue queue;
   FakeProcessStarter starter;
   FakeMessageBoxes boxes;
@@ -231,13 +194,13 @@ void RunOne(const uint8_t* data, size_t size) {
   FUZZ_REQUIRE(fake.OpenHandles() == 0 && fake.StrayCloses() == 0,
                "the check left %d keys open and closed %d stray ones", fake.OpenHandles(),
                fake.StrayCloses());
-  FUZZ_REQUIRE(registry.Writes().size() <= 1 && starter.Attempts().size() <= 1,
-               "one check wrote %u times and started %u times", Count(registry.Writes()),
+  FUZZ_REQUIRE(registry.writes.size() <= 1 && starter.Attempts().size() <= 1,
+               "one check wrote %u times and started %u times", Count(registry.writes),
                Count(starter.Attempts()));
   const bool started = !starter.Attempts().empty() && starter.Attempts()[0].result >= 32;
   FUZZ_REQUIRE(boxes.Shown().size() == (starter.Attempts().empty() || started ? 0u : 1u),
                "%u boxes after %u starts", Count(boxes.Shown()), Count(starter.Attempts()));
-  for (const WatchedRegistry::Write& write : registry.Writes()) {
+  for (const CountingRegistry::Write& write : registry.writes) {
     FUZZ_REQUIRE(started, "a write without a started backup");
     FUZZ_REQUIRE(
         write.name == kLastBackupDate && write.type == kTypeBinary && write.data.size() == 8,
@@ -250,8 +213,8 @@ void RunOne(const uint8_t* data, size_t size) {
   const bool missing = (flags & kKeyDenied) || !before[0].present || !before[1].present ||
                        !before[2].present || !before[3].present;
   if (missing) {
-    FUZZ_REQUIRE(outcome.missing && outcome.failure_type.empty() && registry.Reads() == 0 &&
-                     starter.Attempts().empty() && registry.Writes().empty(),
+    FUZZ_REQUIRE(outcome.missing && outcome.failure_type.empty() && registry.reads == 0 &&
+                     starter.Attempts().empty() && registry.writes.empty(),
                  "a missing value must stop the check quietly, before any read");
     return;
   }
@@ -297,13 +260,13 @@ void RunOne(const uint8_t* data, size_t size) {
   }
   FUZZ_REQUIRE(starter.Attempts().size() == 1, "a due backup was not started");
   if (!started) {
-    FUZZ_REQUIRE(outcome.failure_type.empty() && registry.Writes().empty() &&
+    FUZZ_REQUIRE(outcome.failure_type.empty() && registry.writes.empty() &&
                      Look(fake, kLastBackupDate) == before[0],
                  "a failed start went on to write or fail");
     return;
   }
-  FUZZ_REQUIRE(registry.Writes().size() == 1 &&
-                   LittleEndian(registry.Writes()[0].data) == ToBits(decision.NewLastBackupDate),
+  FUZZ_REQUIRE(registry.writes.size() == 1 &&
+                   LittleEndian(registry.writes[0].data) == ToBits(decision.NewLastBackupDate),
                "a started backup must store the decided date once");
   if (flags & kWritesFail) {
     FUZZ_REQUIRE(outcome.failure_type == "ERegistryException" &&
