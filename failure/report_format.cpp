@@ -37,15 +37,7 @@ std::string FillPattern(const std::string& pattern, std::initializer_list<std::s
 }
 
 std::string ModuleNamePart(const std::string& path, ModuleLookup& modules) {
-  size_t start = 0;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (modules.IsLeadByte(static_cast<unsigned char>(path[i]))) {
-      ++i;  // Its trail byte may look like a backslash but is part of the character.
-    } else if (path[i] == '\\') {
-      start = i + 1;
-    }
-  }
-  return path.substr(start);
+  return path.substr(FileNameStart(path, "\\", modules));
 }
 
 TModulePlace LocateAddress(uintptr_t address, ModuleLookup& modules) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace autobackup {
 
@@ -28,5 +29,9 @@ class ModuleLookup {
   // IsDBCSLeadByte: whether `byte` starts a double-byte character in the system's ANSI code page.
   virtual bool IsLeadByte(unsigned char byte) = 0;
 };
+
+// Where the file name in `path` starts: just after the last of the `separators`, or 0 when there
+// is none. A byte that is the second half of a double-byte character is never a separator.
+size_t FileNameStart(const std::string& path, std::string_view separators, ModuleLookup& modules);
 
 }  // namespace autobackup
