@@ -88,12 +88,13 @@ TEST(Failures, RaiseFillsTheValueNameAndRecordsWhereItWasRaised) {
   }
 }
 
-TEST(Failures, FormatTextReplacesEveryPlaceholder) {
-  EXPECT_EQ(FormatText("Failed to get data for '%s'", "BackupTime"),
-            "Failed to get data for 'BackupTime'");
-  EXPECT_EQ(FormatText("no placeholder", "x"), "no placeholder");
-  EXPECT_EQ(FormatText("%s%s", "ab"), "abab");
-  EXPECT_EQ(FormatText("100%", "x"), "100%");
+TEST(Failures, FillPatternTakesTheArgumentsInOrder) {
+  EXPECT_EQ(FillPattern("%s in %s at %p%x", {"a", "b", "c", "d"}), "a in b at cd");
+  EXPECT_EQ(FillPattern("100%% %s", {"x"}), "100% x");
+  EXPECT_EQ(FillPattern("%d %s", {"x"}), "%d x");
+  EXPECT_EQ(FillPattern("%s %s%", {"x"}), "x %");
+  // An argument that holds a placeholder is not filled again.
+  EXPECT_EQ(FillPattern("%s/%s", {"%s", "b"}), "%s/b");
 }
 
 // The string table this build reads (the compiled resource on Windows) holds every text of the

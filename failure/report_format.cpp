@@ -1,4 +1,4 @@
-// Hexadecimal numbers, pattern filling and module names for the fatal report.
+// Hexadecimal numbers and module names for the fatal report.
 #include "failure/report_format.h"
 
 namespace autobackup {
@@ -14,26 +14,6 @@ std::string HexText(uint64_t value, size_t min_digits) {
     reversed.append(min_digits - reversed.size(), '0');
   }
   return std::string(reversed.rbegin(), reversed.rend());
-}
-
-std::string FillPattern(const std::string& pattern, std::initializer_list<std::string> arguments) {
-  std::string text;
-  auto next = arguments.begin();
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    char kind = i + 1 < pattern.size() && pattern[i] == '%' ? pattern[i + 1] : '\0';
-    if (kind == 's' || kind == 'p' || kind == 'x') {
-      if (next != arguments.end()) {
-        text += *next++;
-      }
-      ++i;
-    } else if (kind == '%') {
-      text += '%';
-      ++i;
-    } else {
-      text += pattern[i];
-    }
-  }
-  return text;
 }
 
 std::string ModuleNamePart(const std::string& path, ModuleLookup& modules) {

@@ -73,10 +73,10 @@ std::string ExpectedReadFailure(const Stored (&values)[4]) {
     const RegType wanted = i < 2 ? kTypeBinary : kTypeDword;
     const Stored& v = values[i];
     if (v.data.size() > capacity) {
-      return FormatText(LoadText(StringId::RegGetDataFailed), kNames[i]);
+      return FillPattern(LoadText(StringId::RegGetDataFailed), {kNames[i]});
     }
     if (v.type != wanted || (i < 2 && v.data.size() != 8)) {
-      return FormatText(LoadText(StringId::RegInvalidDataType), kNames[i]);
+      return FillPattern(LoadText(StringId::RegInvalidDataType), {kNames[i]});
     }
   }
   return {};
@@ -271,7 +271,7 @@ void RunOne(const uint8_t* data, size_t size) {
   if (flags & kWritesFail) {
     FUZZ_REQUIRE(outcome.failure_type == "ERegistryException" &&
                      outcome.failure_message ==
-                         FormatText(LoadText(StringId::RegSetDataFailed), kLastBackupDate) &&
+                         FillPattern(LoadText(StringId::RegSetDataFailed), {kLastBackupDate}) &&
                      Look(fake, kLastBackupDate) == before[0],
                  "a refused write gave '%s'", outcome.failure_message.c_str());
     return;
