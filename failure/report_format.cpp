@@ -3,6 +3,12 @@
 
 namespace autobackup {
 
+namespace {
+// Where an image's first section, its code, starts from its load address: after the 0x1000 bytes
+// of the page that holds the image's headers.
+constexpr uintptr_t kProgramCodeStart = 0x1000;
+}  // namespace
+
 std::string HexText(uint64_t value, size_t min_digits) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string reversed;
@@ -28,9 +34,10 @@ TModulePlace LocateAddress(uintptr_t address, ModuleLookup& modules) {
       return {true, ModuleNamePart(path, modules), address - region.AllocationBase};
     }
   }
-  // Memory of no module is charged to the program itself, counted from 0x1000 (wrapping like
-  // the address arithmetic it is); a null address is offset 0.
-  uintptr_t offset = address == 0 ? 0 : address - 0x1000;
+  // Memory of no module (a wild jump, code made at run time) is charged to the program, the one
+  // module the report can always name, and the address read as an offset from the start of its
+  // code, wrapping like the address arithmetic it is; a null address is offset 0.
+  uintptr_t offset = address == 0 ? 0 : address - kProgramCodeStart;
   return {false, ModuleNamePart(modules.ProgramFileName(), modules), offset};
 }
 

@@ -21,8 +21,8 @@ std::string HexText(uint64_t value, size_t min_digits);
 // of a double-byte character is no separator.
 std::string ModuleNamePart(const std::string& path, ModuleLookup& modules);
 
-// Where an address lies: in a loaded module, or (when no module holds it) in the program's own
-// executable, counted from 0x1000 there.
+// Where an address lies: in a loaded module, or (when no module holds it) charged to the program's
+// own executable, as an offset from where its code starts (0x1000, after the headers' page).
 struct TModulePlace {
   bool InModule = false;
   std::string Name;      // File name without its directory.
