@@ -31,14 +31,7 @@ void RequireCalendarDate(TSerialDateTime value) {
   }
 }
 
-// Days from `last` to `present`, rounded to a double as the hour, day and week rules count them.
-double Elapsed(long double last, TSerialDateTime present) {
-  return Narrow(Subtract(Extend(present), last));
-}
-
-DueDecision DecideHours(TSerialDateTime stored, TSerialDateTime present, int32_t interval) {
-  const long double last = Extend(stored);
-  const double elapsed = Elapsed(last, present);
+DueDecision DecideHours(long double last, double elapsed, int32_t interval) {
   const long double span = Multiply(interval, HourFraction);
   const int32_t count = Whole(Divide(elapsed, span));
   const bool due = LessOrEqual(span, elapsed);
@@ -46,23 +39,27 @@ DueDecision DecideHours(TSerialDateTime stored, TSerialDateTime present, int32_t
   return {due, Narrow(Add(last, advance))};
 }
 
-DueDecision DecideDays(TSerialDateTime stored, TSerialDateTime present, int32_t interval) {
-  const long double last = Extend(stored);
-  const double elapsed = Elapsed(last, present);
+DueDecision DecideDays(long double last, double elapsed, int32_t interval) {
   const int32_t count = Whole(elapsed) / interval;
   const bool due = LessOrEqual(interval, elapsed);
   const auto days = static_cast<int32_t>(static_cast<uint32_t>(int64_t{count} * interval));
   return {due, Narrow(Add(last, days))};
 }
 
-DueDecision DecideWeeks(TSerialDateTime stored, TSerialDateTime present, int32_t interval) {
-  const long double last = Extend(stored);
-  const double elapsed = Elapsed(last, present);
+DueDecision DecideWeeks(long double last, double elapsed, int32_t interval) {
   // 64-bit, so that a huge interval cannot wrap into a negative span that is always due.
   const int64_t span = int64_t{interval} * 7;
   const int64_t count = Whole(elapsed) / span;
   const bool due = LessOrEqual(span, elapsed);
   return {due, Narrow(Add(last, static_cast<long double>(count * 7 * interval)))};
+}
+
+// The hour, day and week rules count from the extended last date and the elapsed days rounded to
+// a double.
+template <DueDecision (*rule)(long double last, double elapsed, int32_t interval)>
+DueDecision FromElapsed(TSerialDateTime stored, TSerialDateTime present, int32_t interval) {
+  const long double last = Extend(stored);
+  return rule(last, Narrow(Subtract(Extend(present), last)), interval);
 }
 
 DueDecision DecideMonths(TSerialDateTime last, TSerialDateTime present, int32_t interval) {
@@ -79,11 +76,11 @@ using Rule = DueDecision (*)(TSerialDateTime last, TSerialDateTime present, int3
 Rule RuleOf(int32_t period) {
   switch (static_cast<BackupPeriodKind>(period)) {
     case kHours:
-      return DecideHours;
+      return FromElapsed<DecideHours>;
     case kDays:
-      return DecideDays;
+      return FromElapsed<DecideDays>;
     case kWeeks:
-      return DecideWeeks;
+      return FromElapsed<DecideWeeks>;
     case kMonths:
       return DecideMonths;
   }
