@@ -24,12 +24,14 @@ struct DueDecision {
 // (significand 0xAAAB042528AE74F3, exponent 2^-5), deliberately not 1/24.
 constexpr long double HourFraction = static_cast<long double>(0xAAAB042528AE74F3ULL) * 0x1p-68L;
 
-// The period kinds, the one list of them: a value of BackupPeriod that is none of these is
-// unknown, never due. Tests and fuzz targets take the kinds and their units from here.
+// The period kinds, all of them listed in kPeriodKinds; a BackupPeriod that is none of them is
+// unknown, never due. Tests and fuzz targets take the kinds and their units from here, so that a
+// new kind is added here, in the rules and in their tests, and nowhere else.
 enum BackupPeriodKind : int32_t { kHours = 0, kDays = 1, kWeeks = 2, kMonths = 3 };
 constexpr BackupPeriodKind kPeriodKinds[] = {kHours, kDays, kWeeks, kMonths};
 
-// One unit of a kind: a fixed span of Days, or (Days 0) a number of calendar Months.
+// What one unit of a kind is, as the tests hold the rules to it: a fixed span of Days, or (Days 0)
+// a number of calendar Months. A value that is no kind has neither.
 struct PeriodUnit {
   long double Days;
   int32_t Months;
