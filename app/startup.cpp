@@ -9,15 +9,7 @@ constexpr uint32_t kTickMilliseconds = 1000;
 }  // namespace
 
 std::string ProgramDirectoryOf(const std::string& path, ModuleLookup& modules) {
-  size_t length = 0;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (modules.IsLeadByte(static_cast<unsigned char>(path[i]))) {
-      ++i;  // its trail byte may look like a backslash or a colon
-    } else if (path[i] == '\\' || path[i] == ':') {
-      length = i + 1;
-    }
-  }
-  return path.substr(0, length);
+  return path.substr(0, FileNameStart(path, "\\:", modules));
 }
 
 int RunScheduler(ModuleLookup& modules, const TMonitorServices& services) {

@@ -2,11 +2,18 @@
 
 namespace autobackup {
 
-std::string FormatText(const std::string& pattern, const std::string& argument) {
+std::string FillPattern(const std::string& pattern, std::initializer_list<std::string> arguments) {
   std::string text;
+  auto next = arguments.begin();
   for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's') {
-      text += argument;
+    char kind = i + 1 < pattern.size() && pattern[i] == '%' ? pattern[i + 1] : '\0';
+    if (kind == 's' || kind == 'p' || kind == 'x') {
+      if (next != arguments.end()) {
+        text += *next++;
+      }
+      ++i;
+    } else if (kind == '%') {
+      text += '%';
       ++i;
     } else {
       text += pattern[i];

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "failure/string_ids.h"
@@ -84,14 +85,15 @@ AUTOBACKUP_FAILURE_TYPE(EExternalException, EExternal);
 
 #undef AUTOBACKUP_FAILURE_TYPE
 
-// `pattern` with every "%s" replaced by `argument`.
-std::string FormatText(const std::string& pattern, const std::string& argument);
+// `pattern` with its placeholders "%s", "%p" and "%x" replaced, in order, by the already
+// formatted `arguments`; "%%" gives "%". Placeholders beyond the arguments give nothing.
+std::string FillPattern(const std::string& pattern, std::initializer_list<std::string> arguments);
 
-// Throws a failure of type T whose message is the string-table text `id`, with every "%s"
+// Throws a failure of type T whose message is the string-table text `id`, with its "%s"
 // replaced by `argument`. Records the address the helper returns to, so it must not be inlined.
 template <class T>
 [[noreturn]] __attribute__((noinline)) void Raise(StringId id, const std::string& argument = {}) {
-  T failure(FormatText(LoadText(id), argument));
+  T failure(FillPattern(LoadText(id), {argument}));
   failure.SetRaiseAddress(__builtin_extract_return_addr(__builtin_return_address(0)));
   throw failure;
 }

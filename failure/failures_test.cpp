@@ -66,7 +66,6 @@ TEST(Failures, ExternalFailureKeepsItsFaultRecord) {
   record.Code = 0xC0000094;
   EDivByZero failure("Division by zero", &record);
   EXPECT_EQ(failure.FaultRecord(), &record);
-  EXPECT_EQ(failure.HelpContext(), 0);
 }
 
 __attribute__((noinline)) void RaiseRegistryFailure() {
@@ -88,22 +87,25 @@ TEST(Failures, RaiseFillsTheValueNameAndRecordsWhereItWasRaised) {
   }
 }
 
-TEST(Failures, FormatTextReplacesEveryPlaceholder) {
-  EXPECT_EQ(FormatText("Failed to get data for '%s'", "BackupTime"),
-            "Failed to get data for 'BackupTime'");
-  EXPECT_EQ(FormatText("no placeholder", "x"), "no placeholder");
-  EXPECT_EQ(FormatText("%s%s", "ab"), "abab");
-  EXPECT_EQ(FormatText("100%", "x"), "100%");
+TEST(Failures, FillPatternTakesTheArgumentsInOrder) {
+  EXPECT_EQ(FillPattern("%s in %s at %p%x", {"a", "b", "c", "d"}), "a in b at cd");
+  EXPECT_EQ(FillPattern("100%% %s", {"x"}), "100% x");
+  EXPECT_EQ(FillPattern("%d %s", {"x"}), "%d x");
+  EXPECT_EQ(FillPattern("%s %s%", {"x"}), "x %");
+  // An argument that holds a placeholder is not filled again.
+  EXPECT_EQ(FillPattern("%s/%s", {"%s", "b"}), "%s/b");
 }
 
-// The string table this build reads (the compiled resource on Windows) holds every text of the
-// shared list, to the letter.
-TEST(StringTable, HoldsEveryTextExactly) {
+#ifdef _WIN32
+// The compiled resource holds every text of the shared list, to the letter. (The host build's
+// table is that list itself.)
+TEST(StringTable, ResourceHoldsEveryTextExactly) {
 #define AUTOBACKUP_STRING(name, id, text) EXPECT_EQ(LoadText(StringId::name), text) << #name;
 #include "failure/strings.def"
 #undef AUTOBACKUP_STRING
   EXPECT_EQ(LoadText(StringId::ReportPattern), "Exception %s in module %s at %p.\r\n%s%s\r\n");
 }
+#endif
 
 }  // namespace
 }  // namespace autobackup

@@ -6,7 +6,21 @@
 namespace autobackup {
 namespace {
 
+// The system's fault codes, under the names of its STATUS_ constants.
 constexpr uint32_t kFaultAccessViolation = 0xC0000005;
+constexpr uint32_t kFaultArrayBoundsExceeded = 0xC000008C;
+constexpr uint32_t kFaultFloatDenormalOperand = 0xC000008D;
+constexpr uint32_t kFaultFloatDivideByZero = 0xC000008E;
+constexpr uint32_t kFaultFloatInexactResult = 0xC000008F;
+constexpr uint32_t kFaultFloatInvalidOperation = 0xC0000090;
+constexpr uint32_t kFaultFloatOverflow = 0xC0000091;
+constexpr uint32_t kFaultFloatStackCheck = 0xC0000092;
+constexpr uint32_t kFaultFloatUnderflow = 0xC0000093;
+constexpr uint32_t kFaultIntegerDivideByZero = 0xC0000094;
+constexpr uint32_t kFaultIntegerOverflow = 0xC0000095;
+constexpr uint32_t kFaultPrivilegedInstruction = 0xC0000096;
+constexpr uint32_t kFaultStackOverflow = 0xC00000FD;
+constexpr uint32_t kFaultControlCExit = 0xC000013A;
 
 using MakeFailure = std::unique_ptr<EExternal> (*)(std::string message, const TFaultRecord* fault);
 
@@ -24,19 +38,19 @@ struct FaultRow {
 // Underflow, denormal operands and inexact results are masked by the program's control word, so
 // their rows only matter for code that changes it.
 constexpr FaultRow kFaultTable[] = {
-    {0xC0000094, Make<EDivByZero>, StringId::DivByZero},
-    {0xC0000095, Make<EIntOverflow>, StringId::IntOverflow},
-    {0xC000008C, Make<ERangeError>, StringId::RangeError},
-    {0xC000008E, Make<EZeroDivide>, StringId::ZeroDivide},
-    {0xC0000090, Make<EInvalidOp>, StringId::InvalidOp},
-    {0xC000008F, Make<EInvalidOp>, StringId::InvalidOp},
-    {0xC0000092, Make<EInvalidOp>, StringId::InvalidOp},
-    {0xC0000091, Make<EOverflow>, StringId::Overflow},
-    {0xC0000093, Make<EUnderflow>, StringId::Underflow},
-    {0xC000008D, Make<EUnderflow>, StringId::Underflow},
-    {0xC0000096, Make<EPrivilege>, StringId::Privilege},
-    {0xC00000FD, Make<EStackOverflow>, StringId::StackOverflow},
-    {0xC000013A, Make<EControlC>, StringId::ControlC},
+    {kFaultIntegerDivideByZero, Make<EDivByZero>, StringId::DivByZero},
+    {kFaultIntegerOverflow, Make<EIntOverflow>, StringId::IntOverflow},
+    {kFaultArrayBoundsExceeded, Make<ERangeError>, StringId::RangeError},
+    {kFaultFloatDivideByZero, Make<EZeroDivide>, StringId::ZeroDivide},
+    {kFaultFloatInvalidOperation, Make<EInvalidOp>, StringId::InvalidOp},
+    {kFaultFloatInexactResult, Make<EInvalidOp>, StringId::InvalidOp},
+    {kFaultFloatStackCheck, Make<EInvalidOp>, StringId::InvalidOp},
+    {kFaultFloatOverflow, Make<EOverflow>, StringId::Overflow},
+    {kFaultFloatUnderflow, Make<EUnderflow>, StringId::Underflow},
+    {kFaultFloatDenormalOperand, Make<EUnderflow>, StringId::Underflow},
+    {kFaultPrivilegedInstruction, Make<EPrivilege>, StringId::Privilege},
+    {kFaultStackOverflow, Make<EStackOverflow>, StringId::StackOverflow},
+    {kFaultControlCExit, Make<EControlC>, StringId::ControlC},
 };
 
 // A parameter the system did not supply counts as 0.

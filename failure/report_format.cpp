@@ -1,7 +1,13 @@
-// Hexadecimal numbers, pattern filling and module names for the fatal report.
+// Hexadecimal numbers and module names for the fatal report.
 #include "failure/report_format.h"
 
 namespace autobackup {
+
+namespace {
+// Where an image's first section, its code, starts from its load address: after the 0x1000 bytes
+// of the page that holds the image's headers.
+constexpr uintptr_t kProgramCodeStart = 0x1000;
+}  // namespace
 
 std::string HexText(uint64_t value, size_t min_digits) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -16,36 +22,8 @@ std::string HexText(uint64_t value, size_t min_digits) {
   return std::string(reversed.rbegin(), reversed.rend());
 }
 
-std::string FillPattern(const std::string& pattern, std::initializer_list<std::string> arguments) {
-  std::string text;
-  auto next = arguments.begin();
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    char kind = i + 1 < pattern.size() && pattern[i] == '%' ? pattern[i + 1] : '\0';
-    if (kind == 's' || kind == 'p' || kind == 'x') {
-      if (next != arguments.end()) {
-        text += *next++;
-      }
-      ++i;
-    } else if (kind == '%') {
-      text += '%';
-      ++i;
-    } else {
-      text += pattern[i];
-    }
-  }
-  return text;
-}
-
 std::string ModuleNamePart(const std::string& path, ModuleLookup& modules) {
-  size_t start = 0;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (modules.IsLeadByte(static_cast<unsigned char>(path[i]))) {
-      ++i;  // Its trail byte may look like a backslash but is part of the character.
-    } else if (path[i] == '\\') {
-      start = i + 1;
-    }
-  }
-  return path.substr(start);
+  return path.substr(FileNameStart(path, "\\", modules));
 }
 
 TModulePlace LocateAddress(uintptr_t address, ModuleLookup& modules) {
@@ -56,9 +34,10 @@ TModulePlace LocateAddress(uintptr_t address, ModuleLookup& modules) {
       return {true, ModuleNamePart(path, modules), address - region.AllocationBase};
     }
   }
-  // Memory of no module is charged to the program itself, counted from 0x1000 (wrapping like
-  // the address arithmetic it is); a null address is offset 0.
-  uintptr_t offset = address == 0 ? 0 : address - 0x1000;
+  // Memory of no module (a wild jump, code made at run time) is charged to the program, the one
+  // module the report can always name, and the address read as an offset from the start of its
+  // code, wrapping like the address arithmetic it is; a null address is offset 0.
+  uintptr_t offset = address == 0 ? 0 : address - kProgramCodeStart;
   return {false, ModuleNamePart(modules.ProgramFileName(), modules), offset};
 }
 

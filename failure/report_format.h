@@ -1,9 +1,8 @@
-// The pieces the fatal report's texts are made of: hexadecimal numbers, the filling of the
-// string table's patterns, and the module that holds an address.
+// The pieces the fatal report's texts are made of: hexadecimal numbers and the module that holds
+// an address (the string table's patterns are filled by FillPattern, with the failure types).
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 
 #include "platform/module_lookup.h"
@@ -18,16 +17,12 @@ constexpr size_t kOffsetDigits = 8;
 // `value` in capital hexadecimal digits, with leading zeros up to `min_digits`; never cut.
 std::string HexText(uint64_t value, size_t min_digits);
 
-// `pattern` with its placeholders "%s", "%p" and "%x" replaced, in order, by the already
-// formatted `arguments`; "%%" gives "%". Placeholders beyond the arguments give nothing.
-std::string FillPattern(const std::string& pattern, std::initializer_list<std::string> arguments);
-
 // The part of a module path after its last backslash; a backslash byte that is the second byte
 // of a double-byte character is no separator.
 std::string ModuleNamePart(const std::string& path, ModuleLookup& modules);
 
-// Where an address lies: in a loaded module, or (when no module holds it) in the program's own
-// executable, counted from 0x1000 there.
+// Where an address lies: in a loaded module, or (when no module holds it) charged to the program's
+// own executable, as an offset from where its code starts (0x1000, after the headers' page).
 struct TModulePlace {
   bool InModule = false;
   std::string Name;      // File name without its directory.

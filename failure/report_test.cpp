@@ -149,15 +149,6 @@ TEST(ModuleName, TrailByteThatLooksLikeABackslashIsNoSeparator) {
   EXPECT_EQ(ModuleNamePart("C:\\dir\\", single_byte), "");
 }
 
-TEST(ReportFormat, FillPatternTakesTheArgumentsInOrder) {
-  EXPECT_EQ(FillPattern("%s in %s at %p%x", {"a", "b", "c", "d"}), "a in b at cd");
-  EXPECT_EQ(FillPattern("100%% %s", {"x"}), "100% x");
-  EXPECT_EQ(FillPattern("%d %s", {"x"}), "%d x");
-  EXPECT_EQ(FillPattern("%s %s%", {"x"}), "x %");
-  // An argument that holds a placeholder is not filled again.
-  EXPECT_EQ(FillPattern("%s/%s", {"%s", "b"}), "%s/b");
-}
-
 // The test's exit function throws so that the test regains control.
 struct ProcessEnded {
   int code;

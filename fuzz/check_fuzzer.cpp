@@ -20,6 +20,7 @@
 #include "scheduling/due_rules.h"
 #include "scheduling/monitor.h"
 #include "settings/schedule_key.h"
+#include "testing/counting_registry.h"
 
 namespace autobackup::fuzz {
 namespace {
@@ -27,44 +28,6 @@ namespace {
 const char* const kNames[4] = {kLastBackupDate, kBackupTime, kBackupPeriod, kBackupInterval};
 const std::string kDirectory = "C:\\Apps\\";
 const std::string kApplication = "C:\\Apps\\TarvikEmailBackup.exe";
-
-// Passes every call to the fake and notes the typed reads and every write.
-class WatchedRegistry : public Registry {
- public:
-  struct Write {
-    std::string name;
-    RegType type;
-    std::vector<uint8_t> data;
-  };
-
-  explicit WatchedRegistry(FakeRegistry& inner) : inner_(inner) {}
-  RegStatus CreateKey(RegKey base, const std::string& path, RegKey* result) override {
-    return inner_.CreateKey(base, path, result);
-  }
-  RegStatus OpenKey(RegKey base, const std::string& path, RegKey* result) override {
-    return inner_.OpenKey(base, path, result);
-  }
-  RegStatus QueryValue(RegKey key, const std::string& name, RegType* type, void* data,
-                       uint32_t* size) override {
-    reads_ += data != nullptr;
-    return inner_.QueryValue(key, name, type, data, size);
-  }
-  RegStatus SetValue(RegKey key, const std::string& name, RegType type, const void* data,
-                     uint32_t size) override {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    writes_.push_back({name, type, std::vector<uint8_t>(bytes, bytes + size)});
-    return inner_.SetValue(key, name, type, data, size);
-  }
-  RegStatus CloseKey(RegKey key) override { return inner_.CloseKey(key); }
-
-  int Reads() const { return reads_; }
-  const std::vector<Write>& Writes() const { return writes_; }
-
- private:
-  FakeRegistry& inner_;
-  int reads_ = 0;
-  std::vector<Write> writes_;
-};
 
 struct Stored {
   bool present = false;
@@ -112,10 +75,10 @@ std::string ExpectedReadFailure(const Stored (&values)[4]) {
     const RegType wanted = i < 2 ? kTypeBinary : kTypeDword;
     const Stored& v = values[i];
     if (v.data.size() > capacity) {
-      return FormatText(LoadText(StringId::RegGetDataFailed), kNames[i]);
+      return FillPattern(LoadText(StringId::RegGetDataFailed), {kNames[i]});
     }
     if (v.type != wanted || (i < 2 && v.data.size() != 8)) {
-      return FormatText(LoadText(StringId::RegInvalidDataType), kNames[i]);
+      return FillPattern(LoadText(StringId::RegInvalidDataType), {kNames[i]});
     }
   }
   return {};
@@ -218,7 +181,7 @@ void RunOne(const uint8_t* data, size_t size) {
   for (int i = 0; i < 4; ++i) {
     before[i] = Look(fake, kNames[i]);
   }
-  WatchedRegistry registry(fake);
+  CountingRegistry registry(fake);
   FakeMessageQueue queue;
   FakeProcessStarter starter;
   FakeMessageBoxes boxes;
@@ -238,13 +201,13 @@ void RunOne(const uint8_t* data, size_t size) {
   FakeCheckLock other_copy(&mutex);
   FUZZ_REQUIRE(other_copy.TryAcquire(), "the check kept the lock of the user's copies");
   other_copy.Release();
-  FUZZ_REQUIRE(registry.Writes().size() <= 1 && starter.Attempts().size() <= 1,
-               "one check wrote %u times and started %u times", Count(registry.Writes()),
+  FUZZ_REQUIRE(registry.writes.size() <= 1 && starter.Attempts().size() <= 1,
+               "one check wrote %u times and started %u times", Count(registry.writes),
                Count(starter.Attempts()));
   const bool started = !starter.Attempts().empty() && starter.Attempts()[0].result >= 32;
   FUZZ_REQUIRE(boxes.Shown().size() == (starter.Attempts().empty() || started ? 0u : 1u),
                "%u boxes after %u starts", Count(boxes.Shown()), Count(starter.Attempts()));
-  for (const WatchedRegistry::Write& write : registry.Writes()) {
+  for (const CountingRegistry::Write& write : registry.writes) {
     FUZZ_REQUIRE(started, "a write without a started backup");
     FUZZ_REQUIRE(
         write.name == kLastBackupDate && write.type == kTypeBinary && write.data.size() == 8,
@@ -257,8 +220,8 @@ void RunOne(const uint8_t* data, size_t size) {
   const bool missing = (flags & kKeyDenied) || !before[0].present || !before[1].present ||
                        !before[2].present || !before[3].present;
   if (missing) {
-    FUZZ_REQUIRE(outcome.missing && outcome.failure_type.empty() && registry.Reads() == 0 &&
-                     starter.Attempts().empty() && registry.Writes().empty(),
+    FUZZ_REQUIRE(outcome.missing && outcome.failure_type.empty() && registry.reads == 0 &&
+                     starter.Attempts().empty() && registry.writes.empty(),
                  "a missing value must stop the check quietly, before any read");
     return;
   }
@@ -304,18 +267,18 @@ void RunOne(const uint8_t* data, size_t size) {
   }
   FUZZ_REQUIRE(starter.Attempts().size() == 1, "a due backup was not started");
   if (!started) {
-    FUZZ_REQUIRE(outcome.failure_type.empty() && registry.Writes().empty() &&
+    FUZZ_REQUIRE(outcome.failure_type.empty() && registry.writes.empty() &&
                      Look(fake, kLastBackupDate) == before[0],
                  "a failed start went on to write or fail");
     return;
   }
-  FUZZ_REQUIRE(registry.Writes().size() == 1 &&
-                   LittleEndian(registry.Writes()[0].data) == ToBits(decision.NewLastBackupDate),
+  FUZZ_REQUIRE(registry.writes.size() == 1 &&
+                   LittleEndian(registry.writes[0].data) == ToBits(decision.NewLastBackupDate),
                "a started backup must store the decided date once");
   if (flags & kWritesFail) {
     FUZZ_REQUIRE(outcome.failure_type == "ERegistryException" &&
                      outcome.failure_message ==
-                         FormatText(LoadText(StringId::RegSetDataFailed), kLastBackupDate) &&
+                         FillPattern(LoadText(StringId::RegSetDataFailed), {kLastBackupDate}) &&
                      Look(fake, kLastBackupDate) == before[0],
                  "a refused write gave '%s'", outcome.failure_message.c_str());
     return;
@@ -329,13 +292,15 @@ void RunOne(const uint8_t* data, size_t size) {
   // Later ticks at the same moment settle at once: no launch storm. One more start is allowed
   // where the stored double rounded onto the next boundary, and one per day clamped by a month
   // step (31 down to 28).
-  const size_t allowed_starts = settings.BackupPeriod == kMonths ? 4 : 2;
+  const bool calendar_kind =
+      UnitOf(static_cast<BackupPeriodKind>(settings.BackupPeriod)).Months != 0;
+  const size_t allowed_starts = calendar_kind ? 4 : 2;
   for (int tick = 0; tick < 4; ++tick) {
     const size_t starts = starter.Attempts().size();
     const Outcome next = RunCheck(services);
     if (!next.failure_type.empty()) {
       // Stepping on from a date near 9999 may leave the calendar.
-      FUZZ_REQUIRE(settings.BackupPeriod == kMonths && next.failure_type == "EConvertError",
+      FUZZ_REQUIRE(calendar_kind && next.failure_type == "EConvertError",
                    "a later check at the same moment raised %s", next.failure_type.c_str());
       return;
     }

@@ -1,9 +1,11 @@
 // Fuzz target: the due-date rules on any schedule and any present moment. No input may end in
 // a sanitizer report or a failure of a type the rules cannot raise; a due decision must move the
 // stored date by whole intervals, to no later than the present moment, and leave nothing due.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "calendar/calendar.h"
 #include "calendar/extended.h"
@@ -19,7 +21,7 @@ namespace {
 constexpr uint8_t kLastInCalendar = 1;   // LastBackupDate: a day of the calendar, any time
 constexpr uint8_t kPresentNearLast = 2;  // present: LastBackupDate plus a span of any scale
 constexpr uint8_t kSmallInterval = 4;    // BackupInterval: 1 to 400
-constexpr uint8_t kKnownPeriod = 8;      // BackupPeriod: 0 to 3
+constexpr uint8_t kKnownPeriod = 8;      // BackupPeriod: one of the kinds
 
 // From the day before 0001-01-01 to the day after 9999-12-31, with any time of day.
 double CalendarValue(uint64_t bits) {
@@ -51,6 +53,15 @@ long double Tolerance(double a, double b) {
 const std::initializer_list<const char*> kRuleFailures = {"EInvalidOp", "EZeroDivide", "EOverflow",
                                                           "EDivByZero", "EConvertError"};
 
+bool IsKind(int32_t period) {
+  return std::find(std::begin(kPeriodKinds), std::end(kPeriodKinds), period) !=
+         std::end(kPeriodKinds);
+}
+
+PeriodUnit UnitOfKind(int32_t period) {
+  return UnitOf(static_cast<BackupPeriodKind>(period));
+}
+
 // Whether a month step of `count` from `last` gives exactly `advanced`.
 bool MonthStepGives(double last, int64_t count, double advanced) {
   if (count < INT32_MIN || count > INT32_MAX) {
@@ -63,7 +74,8 @@ bool MonthStepGives(double last, int64_t count, double advanced) {
   }
 }
 
-// Kinds 0 to 2: the interval in days, and the exact boundary the new date was rounded from.
+// Kinds of a fixed span: the interval in days, and the exact boundary the new date was rounded
+// from.
 struct Boundary {
   long double unit;
   long double exact;
@@ -72,26 +84,27 @@ struct Boundary {
 Boundary CheckWholeIntervals(const TScheduleSettings& s, double advanced) {
   const double last = s.LastBackupDate;
   const int32_t interval = s.BackupInterval;
-  if (s.BackupPeriod == kMonths) {
+  const PeriodUnit period = UnitOfKind(s.BackupPeriod);
+  if (period.Months != 0) {
     uint16_t y0, m0, d0, y1, m1, d1;
     SplitDate(last, y0, m0, d0);
     SplitDate(advanced, y1, m1, d1);
     // A time of day within half a millisecond of midnight carries the decoded date one day
     // away from the epoch, possibly into the next or previous month.
     const int64_t months = (int64_t{y1} - y0) * 12 + (int64_t{m1} - m0);
+    const int64_t months_per_interval = int64_t{interval} * period.Months;
     bool found = false;
     for (int64_t step : {months - 1, months, months + 1}) {
-      if (step >= interval && step % interval == 0 && MonthStepGives(last, step, advanced)) {
+      if (step >= months_per_interval && step % months_per_interval == 0 &&
+          MonthStepGives(last, step, advanced)) {
         found = true;
       }
     }
-    FUZZ_REQUIRE(found, "kind 3: %.17g is no whole number of %d-month steps from %.17g", advanced,
-                 interval, last);
+    FUZZ_REQUIRE(found, "kind %d: %.17g is no whole number of %d steps of %d months from %.17g",
+                 s.BackupPeriod, advanced, interval, period.Months, last);
     return {0, advanced};
   }
-  const long double unit = s.BackupPeriod == kHours  ? interval * HourFraction
-                           : s.BackupPeriod == kDays ? interval
-                                                     : 7.0L * interval;
+  const long double unit = interval * period.Days;
   const long double count = std::nearbyint((static_cast<long double>(advanced) - last) / unit);
   const long double exact = last + count * unit;
   FUZZ_REQUIRE(count >= 1, "kind %d: %.17g is not at least one interval after %.17g",
@@ -115,8 +128,9 @@ void CheckSettled(TScheduleSettings s, double present, int allowed_repeats) {
       again = Decide(s, present);
     } catch (const Exception& failure) {
       // Stepping on from a date near 9999 may leave the calendar: a date failure, no start.
-      FUZZ_REQUIRE(s.BackupPeriod == kMonths, "kind %d: the decision after a start raised %s",
-                   s.BackupPeriod, failure.TypeName());
+      FUZZ_REQUIRE(UnitOfKind(s.BackupPeriod).Months != 0,
+                   "kind %d: the decision after a start raised %s", s.BackupPeriod,
+                   failure.TypeName());
       RequireAllowed(failure, {"EConvertError"});
       return;
     }
@@ -131,7 +145,7 @@ void CheckSettled(TScheduleSettings s, double present, int allowed_repeats) {
 }
 
 void CheckDue(const TScheduleSettings& s, double present, double advanced) {
-  FUZZ_REQUIRE(s.BackupPeriod >= kHours && s.BackupPeriod <= kMonths && s.BackupInterval >= 1,
+  FUZZ_REQUIRE(IsKind(s.BackupPeriod) && s.BackupInterval >= 1,
                "due with period %d and interval %d", s.BackupPeriod, s.BackupInterval);
   FUZZ_REQUIRE(std::isfinite(advanced), "due with a new date that is no number");
   FUZZ_REQUIRE(advanced >= s.LastBackupDate, "kind %d: new date %.17g before the old %.17g",
@@ -145,13 +159,14 @@ void CheckDue(const TScheduleSettings& s, double present, double advanced) {
                "kind %d: new date %.17g after the present %.17g", s.BackupPeriod, advanced,
                present);
   const Boundary boundary = CheckWholeIntervals(s, advanced);
-  if (s.BackupPeriod == kDays || s.BackupPeriod == kWeeks) {
+  const PeriodUnit period = UnitOfKind(s.BackupPeriod);
+  if (period.Months == 0 && period.Days == std::floor(period.Days)) {
     FUZZ_REQUIRE(boundary.exact + boundary.unit > present,
                  "kind %d: the boundary after %.17g, %.0f days on, is not after the present %.17g",
                  s.BackupPeriod, advanced, static_cast<double>(boundary.unit), present);
   }
   int allowed_repeats = 3;
-  if (s.BackupPeriod != kMonths) {
+  if (period.Months == 0) {
     const bool rounded_onto_present =
         advanced + boundary.unit <= present && boundary.exact + boundary.unit > present;
     allowed_repeats = rounded_onto_present ? 1 : 0;
@@ -179,7 +194,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.LastBackupDate = shape & kLastInCalendar ? CalendarValue(last_bits) : FromBits(last_bits);
   s.BackupTime = FromBits(in.U64());
   const auto period = static_cast<int32_t>(in.U32());
-  s.BackupPeriod = shape & kKnownPeriod ? period & 3 : period;
+  s.BackupPeriod = shape & kKnownPeriod
+                       ? kPeriodKinds[static_cast<uint32_t>(period) % std::size(kPeriodKinds)]
+                       : period;
   const auto interval = static_cast<int32_t>(in.U32());
   s.BackupInterval = shape & kSmallInterval
                          ? 1 + static_cast<int32_t>(static_cast<uint32_t>(interval) % 400)

@@ -39,7 +39,7 @@ bool MessageFits(const std::string& type, const std::string& message) {
     for (StringId id :
          {StringId::RegGetDataFailed, StringId::RegInvalidDataType, StringId::RegSetDataFailed}) {
       for (const char* name : {kLastBackupDate, kBackupTime, kBackupPeriod, kBackupInterval}) {
-        if (message == FormatText(text(id), name)) {
+        if (message == FillPattern(text(id), {name})) {
           return true;
         }
       }

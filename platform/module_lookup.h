@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace autobackup {
 
@@ -23,10 +24,16 @@ class ModuleLookup {
   // GetModuleFileNameA on a load address, with room for 260 characters: the module's full path,
   // or empty when no module is loaded at `base` (0 included, which never names the program).
   virtual std::string ModuleFileName(uintptr_t base) = 0;
-  // GetModuleFileNameA(no module): the full path of the program's own executable, never cut.
+  // GetModuleFileNameA(no module): the full path of the program's own executable, read up to
+  // 65,536 characters, more than any path the system holds (32,767 UTF-16 units, two bytes each
+  // at most in the ANSI code page), so in practice never cut.
   virtual std::string ProgramFileName() = 0;
   // IsDBCSLeadByte: whether `byte` starts a double-byte character in the system's ANSI code page.
   virtual bool IsLeadByte(unsigned char byte) = 0;
 };
+
+// Where the file name in `path` starts: just after the last of the `separators`, or 0 when there
+// is none. A byte that is the second half of a double-byte character is never a separator.
+size_t FileNameStart(const std::string& path, std::string_view separators, ModuleLookup& modules);
 
 }  // namespace autobackup

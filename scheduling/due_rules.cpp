@@ -54,11 +54,37 @@ DueDecision DecideWeeks(long double last, double elapsed, int32_t interval) {
   return {due, Narrow(Add(last, static_cast<long double>(count * 7 * interval)))};
 }
 
+// The hour, day and week rules count from the extended last date and the elapsed days rounded to
+// a double.
+template <DueDecision (*rule)(long double last, double elapsed, int32_t interval)>
+DueDecision FromElapsed(TSerialDateTime stored, TSerialDateTime present, int32_t interval) {
+  const long double last = Extend(stored);
+  return rule(last, Narrow(Subtract(Extend(present), last)), interval);
+}
+
 DueDecision DecideMonths(TSerialDateTime last, TSerialDateTime present, int32_t interval) {
   const int32_t months = WholeMonthsPassed(last, present);
   const TSerialDateTime next = AddMonths(last, interval);
   const TSerialDateTime advanced = AddMonths(last, months / interval * interval);
   return {LessOrEqual(next, present), advanced};
+}
+
+using Rule = DueDecision (*)(TSerialDateTime last, TSerialDateTime present, int32_t interval);
+
+// The rule of each kind, named one by one so that a kind without a rule does not compile; null
+// for a value that is no kind.
+Rule RuleOf(int32_t period) {
+  switch (static_cast<BackupPeriodKind>(period)) {
+    case kHours:
+      return FromElapsed<DecideHours>;
+    case kDays:
+      return FromElapsed<DecideDays>;
+    case kWeeks:
+      return FromElapsed<DecideWeeks>;
+    case kMonths:
+      return DecideMonths;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -94,25 +120,13 @@ int32_t WholeMonthsPassed(TSerialDateTime last, TSerialDateTime present) {
 }
 
 DueDecision Decide(const TScheduleSettings& settings, TSerialDateTime present) {
-  const int32_t interval = settings.BackupInterval;
+  const Rule rule = RuleOf(settings.BackupPeriod);
   // Unknown kinds and intervals below one are never due and do no arithmetic.
-  if (settings.BackupPeriod < kHours || settings.BackupPeriod > kMonths || interval < 1) {
+  if (rule == nullptr || settings.BackupInterval < 1) {
     return {false, settings.LastBackupDate};
   }
   RequireCalendarDate(settings.LastBackupDate);
-  if (settings.BackupPeriod == kMonths) {
-    return DecideMonths(settings.LastBackupDate, present, interval);
-  }
-  const long double last = Extend(settings.LastBackupDate);
-  const double elapsed = Narrow(Subtract(Extend(present), last));
-  switch (settings.BackupPeriod) {
-    case kHours:
-      return DecideHours(last, elapsed, interval);
-    case kDays:
-      return DecideDays(last, elapsed, interval);
-    default:
-      return DecideWeeks(last, elapsed, interval);
-  }
+  return rule(settings.LastBackupDate, present, settings.BackupInterval);
 }
 
 }  // namespace autobackup

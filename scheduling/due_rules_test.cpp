@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <random>
 
@@ -164,7 +165,7 @@ TEST(DecideMonths, NotDueBeforeTheIntervalHasPassed) {
 }
 
 TEST(Decide, LastBackupInTheFutureIsNeverDue) {
-  for (int32_t kind : {kHours, kDays, kWeeks, kMonths}) {
+  for (int32_t kind : kPeriodKinds) {
     EXPECT_FALSE(DecideFor(kind, 1, At(2024, 6, 1), At(2024, 5, 1)).Due) << kind;
   }
 }
@@ -172,10 +173,11 @@ TEST(Decide, LastBackupInTheFutureIsNeverDue) {
 TEST(Decide, UnknownKindsAndIntervalsBelowOneAreNeverDueAndComputeNothing) {
   // Not even a damaged date fails: nothing is computed.
   for (double last : {45000.0, kNaN, -3e9}) {
-    for (int32_t kind : {4, 5, -1, INT32_MIN, INT32_MAX}) {
+    const int32_t past_the_last = std::size(kPeriodKinds);
+    for (int32_t kind : {past_the_last, past_the_last + 1, -1, INT32_MIN, INT32_MAX}) {
       EXPECT_FALSE(DecideFor(kind, 1, last, 46000.0).Due);
     }
-    for (int32_t kind : {kHours, kDays, kWeeks, kMonths}) {
+    for (int32_t kind : kPeriodKinds) {
       for (int32_t interval : {0, -1, INT32_MIN}) {
         EXPECT_FALSE(DecideFor(kind, interval, last, 46000.0).Due) << kind << " " << interval;
       }
@@ -184,7 +186,7 @@ TEST(Decide, UnknownKindsAndIntervalsBelowOneAreNeverDueAndComputeNothing) {
 }
 
 TEST(Decide, DamagedLastBackupDateFailsInEveryKind) {
-  for (int32_t kind : {kHours, kDays, kWeeks, kMonths}) {
+  for (int32_t kind : kPeriodKinds) {
     for (double last : {kNaN, kInf, -kInf}) {
       ExpectDecideFailure<EInvalidOp>(kind, 1, last, 46000.0, "Invalid floating point operation");
     }
@@ -279,7 +281,7 @@ TEST(Decide, DueDecisionsLandOnTheLatestBoundaryNotAfterThePresent) {
   std::mt19937_64 random(7);
   std::uniform_int_distribution<int> day_of(0, 2958465 + 693593);
   std::uniform_int_distribution<int> millisecond_of(0, 86399999);
-  std::uniform_int_distribution<int> kind_of(kHours, kMonths);
+  std::uniform_int_distribution<size_t> kind_of(0, std::size(kPeriodKinds) - 1);
   std::uniform_int_distribution<int> interval_of(1, 40);
   std::uniform_real_distribution<double> gap_of(0.0, 400.0);
   int due = 0;
@@ -288,7 +290,8 @@ TEST(Decide, DueDecisionsLandOnTheLatestBoundaryNotAfterThePresent) {
     const double time = millisecond_of(random) / 86400000.0;
     const double last = day >= 0 ? day + time : day - time;
     const double present = last + gap_of(random);
-    const int32_t kind = kind_of(random), interval = interval_of(random);
+    const BackupPeriodKind kind = kPeriodKinds[kind_of(random)];
+    const int32_t interval = interval_of(random);
     if (present > kLastDate - 400 || last < kFirstDate + 1) {
       continue;
     }
@@ -302,17 +305,19 @@ TEST(Decide, DueDecisionsLandOnTheLatestBoundaryNotAfterThePresent) {
     const double next = decision.NewLastBackupDate;
     ASSERT_GE(next, last);
     ASSERT_LE(next, present);
-    if (kind == kMonths) {
-      const int32_t months = WholeMonthsPassedByCounting(last, present) / interval * interval;
+    const PeriodUnit period = UnitOf(kind);
+    if (period.Months != 0) {
+      const int32_t step = period.Months * interval;
+      const int32_t months = WholeMonthsPassedByCounting(last, present) / step * step;
       ASSERT_EQ(next, AddMonths(last, months));
-      ASSERT_GT(AddMonths(last, months + interval), present);
+      ASSERT_GT(AddMonths(last, months + step), present);
       continue;
     }
-    const long double unit = kind == kHours ? HourFraction : kind == kDays ? 1.0L : 7.0L;
-    const long double intervals = (static_cast<long double>(next) - last) / (unit * interval);
+    const long double intervals =
+        (static_cast<long double>(next) - last) / (period.Days * interval);
     ASSERT_NEAR(static_cast<double>(intervals), std::round(static_cast<double>(intervals)), 1e-4);
     // The next boundary lies after the present moment (within the double's rounding).
-    ASSERT_GT(next + unit * interval, present - 1e-6);
+    ASSERT_GT(next + period.Days * interval, present - 1e-6);
   }
   EXPECT_GT(due, 10000);
 }

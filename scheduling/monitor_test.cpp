@@ -13,42 +13,10 @@
 #include "platform/fake/fake_registry.h"
 #include "scheduling/due_rules.h"
 #include "settings/schedule_key.h"
+#include "testing/counting_registry.h"
 
 namespace autobackup {
 namespace {
-
-// Counts what one check asks of the registry, and passes every call on.
-class CountingRegistry : public Registry {
- public:
-  explicit CountingRegistry(Registry& inner) : inner_(inner) {}
-  RegStatus CreateKey(RegKey base, const std::string& path, RegKey* result) override {
-    ++creates;
-    return inner_.CreateKey(base, path, result);
-  }
-  RegStatus OpenKey(RegKey base, const std::string& path, RegKey* result) override {
-    ++opens;
-    return inner_.OpenKey(base, path, result);
-  }
-  RegStatus QueryValue(RegKey key, const std::string& name, RegType* type, void* data,
-                       uint32_t* size) override {
-    ++(data == nullptr ? presence_queries : reads);
-    return inner_.QueryValue(key, name, type, data, size);
-  }
-  RegStatus SetValue(RegKey key, const std::string& name, RegType type, const void* data,
-                     uint32_t size) override {
-    ++writes;
-    return inner_.SetValue(key, name, type, data, size);
-  }
-  RegStatus CloseKey(RegKey key) override {
-    ++closes;
-    return inner_.CloseKey(key);
-  }
-  void Reset() { creates = opens = presence_queries = reads = writes = closes = 0; }
-  int creates = 0, opens = 0, presence_queries = 0, reads = 0, writes = 0, closes = 0;
-
- private:
-  Registry& inner_;
-};
 
 // Whether a check of the copy with this lock could run now.
 bool CopyChecks(CheckLock& lock) {
@@ -181,7 +149,7 @@ TEST_F(MonitorTest, MissingValueStopsAfterThatCheckWithoutReading) {
   EXPECT_EQ(counting_.presence_queries, 4);  // all four, though the second was already missing
   EXPECT_EQ(counting_.reads, 0);
   EXPECT_EQ(Starts(), 0);
-  EXPECT_EQ(counting_.writes, 0);
+  EXPECT_TRUE(counting_.writes.empty());
   EXPECT_EQ(queue_.StepsLeft(), 1u);
 }
 
@@ -207,7 +175,7 @@ TEST_F(MonitorTest, UnknownPeriodKindReadsEveryTickAndDoesNothingElse) {
   ScriptTicks(3);
   EXPECT_FALSE(RunCycle());
   EXPECT_EQ(counting_.reads, 3 * 4);
-  EXPECT_EQ(counting_.writes, 0);
+  EXPECT_TRUE(counting_.writes.empty());
   EXPECT_EQ(Starts(), 0);
   EXPECT_FALSE(monitor_.StopRequested);
 }
@@ -233,7 +201,7 @@ TEST_F(MonitorTest, DueBackupStartsOnceAndWritesTheDecidedDate) {
   ScriptTicks(3);
   EXPECT_FALSE(RunCycle());
   EXPECT_EQ(Starts(), 1);
-  EXPECT_EQ(counting_.writes, 1);
+  EXPECT_EQ(counting_.writes.size(), 1u);
   EXPECT_EQ(StoredLastBackupDate(), Decide({last, 0.375, kDays, 1}, Now()).NewLastBackupDate);
   EXPECT_EQ(StoredLastBackupDate(), last + 3);
   EXPECT_TRUE(boxes_.Shown().empty());
@@ -248,7 +216,7 @@ TEST_F(MonitorTest, FailedStartShowsTheBoxWritesNothingAndTriesOnTheNextTick) {
   EXPECT_FALSE(RunCycle());
   ASSERT_EQ(boxes_.Shown().size(), 3u);
   EXPECT_EQ(boxes_.Shown()[2].text, "Auto Backup: Tarvik Email Backup not found!");
-  EXPECT_EQ(counting_.writes, 0);
+  EXPECT_TRUE(counting_.writes.empty());
   EXPECT_EQ(StoredLastBackupDate(), last);
   EXPECT_FALSE(boxes_.other_copy_checked);  // one box, not one per copy
   EXPECT_TRUE(CopyChecks(other_copy_));
@@ -262,7 +230,8 @@ TEST_F(MonitorTest, CheckFindingTheLockTakenAsksNothingAndTheNextTickTriesAgain)
   int asked = -1, started = -1;
   queue_.Script({FakeMessageQueue::Hook([&] {
                    asked = counting_.creates + counting_.opens + counting_.presence_queries +
-                           counting_.reads + counting_.writes + counting_.closes;
+                           counting_.reads + static_cast<int>(counting_.writes.size()) +
+                           counting_.closes;
                    started = Starts();
                    other_copy_.Release();
                  }),
@@ -293,7 +262,7 @@ TEST_F(MonitorTest, ClockJumpingTenYearsAheadStartsOnceToTheLatestBoundary) {
                  FakeMessageQueue::Tick(), FakeMessageQueue::Tick()});
   EXPECT_FALSE(RunCycle());
   EXPECT_EQ(Starts(), 1);
-  EXPECT_EQ(counting_.writes, 1);
+  EXPECT_EQ(counting_.writes.size(), 1u);
   const double stored = *StoredLastBackupDate();
   EXPECT_LE(stored, Now());
   EXPECT_GT(stored + 7, Now());
@@ -309,7 +278,7 @@ TEST_F(MonitorTest, ClockGoingBackStartsNothing) {
   EXPECT_FALSE(RunCycle());
   EXPECT_EQ(counting_.reads, 2 * 4);
   EXPECT_EQ(Starts(), 0);
-  EXPECT_EQ(counting_.writes, 0);
+  EXPECT_TRUE(counting_.writes.empty());
   EXPECT_EQ(StoredLastBackupDate(), last);
 }
 
@@ -341,7 +310,7 @@ TEST(CheckSchedule, AsksTheRegistryExactlyWhatOneCheckNeeds) {
     EXPECT_EQ(counting.opens, 0);
     EXPECT_EQ(counting.presence_queries, 4);
     EXPECT_EQ(counting.reads, 4);
-    EXPECT_EQ(counting.writes, due);
+    EXPECT_EQ(counting.writes.size(), size_t(due));
     EXPECT_EQ(counting.closes, 1);
     EXPECT_EQ(registry.OpenHandles(), 0);
   }

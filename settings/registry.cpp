@@ -5,6 +5,19 @@
 
 namespace autobackup {
 
+namespace {
+
+// The number stored in `bytes`, least significant byte first, as the registry keeps it.
+uint64_t LittleEndian(const uint8_t* bytes, size_t count) {
+  uint64_t value = 0;
+  for (size_t i = count; i-- > 0;) {
+    value = value << 8 | bytes[i];
+  }
+  return value;
+}
+
+}  // namespace
+
 TRegistry::TRegistry(Registry& registry) : registry_(registry) {}
 
 TRegistry::~TRegistry() {
@@ -64,11 +77,7 @@ int32_t TRegistry::GetInt32(const std::string& name) {
   if (FetchValue(name, bytes, sizeof bytes).type != kTypeDword) {
     Raise<ERegistryException>(StringId::RegInvalidDataType, name);
   }
-  uint32_t bits = 0;
-  for (int i = 3; i >= 0; --i) {
-    bits = bits << 8 | bytes[i];
-  }
-  return static_cast<int32_t>(bits);
+  return static_cast<int32_t>(static_cast<uint32_t>(LittleEndian(bytes, sizeof bytes)));
 }
 
 uint64_t TRegistry::FetchDoubleBits(const std::string& name) {
@@ -78,11 +87,7 @@ uint64_t TRegistry::FetchDoubleBits(const std::string& name) {
     Raise<ERegistryException>(StringId::RegInvalidDataType, name);
   }
   // Kept as bits, never computed with: a damaged date must reach the date rules unchanged.
-  uint64_t bits = 0;
-  for (int i = 7; i >= 0; --i) {
-    bits = bits << 8 | bytes[i];
-  }
-  return bits;
+  return LittleEndian(bytes, sizeof bytes);
 }
 
 void TRegistry::PutDouble(const std::string& name, double value) {

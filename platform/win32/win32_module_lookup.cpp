@@ -35,7 +35,8 @@ std::string Win32ModuleLookup::ModuleFileName(uintptr_t base) {
 }
 
 std::string Win32ModuleLookup::ProgramFileName() {
-  // Read in full, however long: a cut path would name the wrong directory.
+  // Read in full up to 65,536 characters, beyond the longest path the system holds: a cut path
+  // would name the wrong directory.
   std::string path(kModulePathLength + 1, '\0');
   for (;;) {
     const DWORD length = GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
