@@ -180,6 +180,17 @@ TEST_F(MonitorTest, UnknownPeriodKindReadsEveryTickAndDoesNothingElse) {
   EXPECT_FALSE(monitor_.StopRequested);
 }
 
+TEST_F(MonitorTest, ValuesAreTestedThenReadInTheirFixedOrder) {
+  StoreSchedule(Now() - 0.5, kDays, 1);
+  ScriptTicks(1);
+  EXPECT_FALSE(RunCycle());
+  EXPECT_EQ(counting_.queries,
+            (std::vector<std::string>{"has LastBackupDate", "has BackupTime", "has BackupPeriod",
+                                      "has BackupInterval", "read LastBackupDate into 8",
+                                      "read BackupTime into 8", "read BackupPeriod into 4",
+                                      "read BackupInterval into 4"}));
+}
+
 TEST_F(MonitorTest, WrongTypeOfAnUnusedValueFailsAndTheKeyIsClosed) {
   StoreSchedule(Now() - 10, kDays, 1);
   StoreInt(kBackupTime, 7);

@@ -29,6 +29,8 @@ class CountingRegistry : public Registry {
   RegStatus QueryValue(RegKey key, const std::string& name, RegType* type, void* data,
                        uint32_t* size) override {
     ++(data == nullptr ? presence_queries : reads);
+    queries.push_back(data == nullptr ? "has " + name
+                                      : "read " + name + " into " + std::to_string(*size));
     return inner_.QueryValue(key, name, type, data, size);
   }
   RegStatus SetValue(RegKey key, const std::string& name, RegType type, const void* data,
@@ -43,11 +45,13 @@ class CountingRegistry : public Registry {
   }
   void Reset() {
     creates = opens = presence_queries = reads = closes = 0;
+    queries.clear();
     writes.clear();
   }
 
   int creates = 0, opens = 0, presence_queries = 0, reads = 0, closes = 0;
-  std::vector<Write> writes;  // every SetValue, in order
+  std::vector<std::string> queries;  // every QueryValue, in order: a presence test or a read
+  std::vector<Write> writes;         // every SetValue, in order
 
  private:
   Registry& inner_;
