@@ -9,12 +9,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$(pwd)
 
+bash scripts/setup.sh
+
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "release: the working tree has changes; a release is made from a commit" >&2
   exit 1
 fi
 commit=$(git rev-parse HEAD)
-first_root=${RELEASE_BUILD_ROOT:-build/release}
+mkdir -p "${RELEASE_BUILD_ROOT:-build/release}"
+first_root=$(cd "${RELEASE_BUILD_ROOT:-build/release}" && pwd)
 second_root=$(mktemp -d /tmp/autobackup-release-XXXXXX)
 trap 'rm -rf "$second_root"' EXIT
 jobs=${RELEASE_JOBS:-2}
@@ -30,7 +33,7 @@ build() {  # build FOLDER TOOLCHAIN: AutoBackup.exe from nothing, Release
 }
 
 rm -rf "$dist"
-mkdir -p "$dist" "$first_root"
+mkdir -p "$dist"
 for build_name in win32 win64; do
   case $build_name in
     win32) toolchain=mingw-i686.cmake prefix=i686-w64-mingw32 ;;
@@ -63,7 +66,8 @@ for build_name in win32 win64; do
   cp "$first/packages/$name.zip" "$dist/"
   cp "$first/app/AutoBackup.exe" "$dist/$name-symbols.exe"
   # The zip must hold the very exe that both builds gave.
-  unzip -p "$dist/$name.zip" AutoBackup.exe | cmp - "$first.stripped.exe"
+  python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("AutoBackup.exe"))' \
+    "$dist/$name.zip" | cmp - "$first.stripped.exe"
 done
 
 (cd "$dist" && sha256sum -- *.zip *-symbols.exe >SHA256SUMS)
