@@ -44,8 +44,9 @@ for build_name in win32 win64; do
   echo "== $build_name: two builds, in $first and $second"
   build "$first" "$toolchain"
   build "$second" "$toolchain"
-  "$prefix-strip" -o "$first.stripped.exe" "$first/app/AutoBackup.exe"
-  "$prefix-strip" -o "$second.stripped.exe" "$second/app/AutoBackup.exe"
+  # As the install rules strip: with no time stamp in the header.
+  SOURCE_DATE_EPOCH=0 "$prefix-strip" -o "$first.stripped.exe" "$first/app/AutoBackup.exe"
+  SOURCE_DATE_EPOCH=0 "$prefix-strip" -o "$second.stripped.exe" "$second/app/AutoBackup.exe"
   if ! cmp "$first.stripped.exe" "$second.stripped.exe"; then
     echo "release: the two $build_name builds gave different exes" >&2
     exit 1
