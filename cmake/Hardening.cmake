@@ -19,6 +19,8 @@ add_link_options(
   -fstack-protector-strong
   # No time stamp in the PE header: the checksum then depends on the bytes alone.
   LINKER:--no-insert-timestamp
+  # The runtime libraries are built a function to a section: leave out what nothing calls.
+  LINKER:--gc-sections
   LINKER:--tsaware
   LINKER:--dynamicbase
   LINKER:--nxcompat
