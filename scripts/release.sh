@@ -2,7 +2,7 @@
 # Builds the release of the checked-out commit into dist/: per Windows build the zip, the
 # unstripped exe as its symbol file, and SHA256SUMS over all of them. Every build is made twice,
 # from nothing, in two different folders, and the release fails unless the two exes are
-# byte-identical; then the release checks run on it.
+# byte-identical, and so must be their zips; the release checks run on the first.
 # RELEASE_BUILD_ROOT (default build/release) holds the first builds; the second ones go to a
 # temporary folder. RELEASE_JOBS (default 2) is passed to the build.
 set -euo pipefail
@@ -62,8 +62,14 @@ for build_name in win32 win64; do
 
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$first/CMakeCache.txt")
   name=AutoBackup-$version-$build_name
-  (cd "$first" && cpack -B "$first/packages" >"$first.cpack.log" 2>&1) ||
-    { cat "$first.cpack.log"; exit 1; }
+  for folder in "$first" "$second"; do
+    (cd "$folder" && cpack -B "$folder/packages" >"$folder.cpack.log" 2>&1) ||
+      { cat "$folder.cpack.log"; exit 1; }
+  done
+  if ! cmp "$first/packages/$name.zip" "$second/packages/$name.zip"; then
+    echo "release: the two $build_name builds gave different zips" >&2
+    exit 1
+  fi
   cp "$first/packages/$name.zip" "$dist/"
   cp "$first/app/AutoBackup.exe" "$dist/$name-symbols.exe"
   # The zip must hold the very exe that both builds gave.
