@@ -5,7 +5,7 @@ the very command of the user guide, start the program as that entry names it, an
 start on a due daily schedule.
 
 usage: package_scenario.py --build DIR --arch 64|32 --tool EXE --standin EXE --cpack CPACK
-                           --guide INSTALL_MD --package NAME
+                           --guide INSTALL_MD --license LICENSE --package NAME
 Uses the helpers of the whole-program scenarios (e2e/scenarios/scenarios.py) and their display.
 """
 
@@ -46,16 +46,13 @@ def make_package(options):
         return {name: package.read(name) for name in package.namelist()}
 
 
-def check_members(members, guide):
+def check_members(members, options):
     expect(sorted(members) == ["AutoBackup.exe", "LICENSE.txt", "README.txt"],
            "the zip holds %s" % sorted(members))
-    for name in ("README.txt", "LICENSE.txt"):
-        text = members[name]
-        expect(text.count(b"\n") > 0 and text.count(b"\n") == text.count(b"\r\n"),
-               "%s has lines not ended by CR LF" % name)
-    with open(guide, "rb") as f:
-        expect(members["README.txt"] == f.read().replace(b"\n", b"\r\n"),
-               "README.txt is not the user guide")
+    for name, source in (("README.txt", options.guide), ("LICENSE.txt", options.license)):
+        with open(source, "rb") as f:
+            expect(members[name] == f.read().replace(b"\n", b"\r\n"),
+                   "%s is not %s with CR LF line ends" % (name, source))
     exe = members["AutoBackup.exe"]
     pe = struct.unpack_from("<I", exe, 0x3C)[0]
     symbols = struct.unpack_from("<I", exe, pe + 16)[0]
@@ -90,7 +87,7 @@ def run_batch(suite, name, line, limit=120):
 
 def package(suite, options):
     members = make_package(options)
-    check_members(members, options.guide)
+    check_members(members, options)
 
     folder = unix_path(suite, FOLDER)
     shutil.rmtree(folder, ignore_errors=True)
@@ -132,7 +129,8 @@ def package(suite, options):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--build", "--tool", "--standin", "--cpack", "--guide", "--package"):
+    for option in ("--build", "--tool", "--standin", "--cpack", "--guide", "--license",
+                   "--package"):
         parser.add_argument(option, required=True)
     parser.add_argument("--arch", choices=("64", "32"), required=True)
     options = parser.parse_args()
