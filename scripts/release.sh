@@ -56,11 +56,14 @@ for build_name in win32 win64; do
     exit 1
   fi
 
-  echo "== $build_name: release checks"
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$first/CMakeCache.txt")
+  windows=$(sed -n 's/^AUTOBACKUP_WINDOWS_VERSION:INTERNAL=//p' "$first/CMakeCache.txt")
+  echo "== $build_name: release checks, on the built and on the stripped exe"
   ctest --test-dir "$first" -R '^release_check_exe$' --output-on-failure >"$first.checks.log" 2>&1 ||
     { cat "$first.checks.log"; exit 1; }
-
-  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$first/CMakeCache.txt")
+  python3 release/check_exe.py --exe "$first.stripped.exe" --objdump "$prefix-objdump" \
+    --windres "$prefix-windres" --version "$version" --windows "$windows" --license LICENSE \
+    >>"$first.checks.log" 2>&1 || { cat "$first.checks.log"; exit 1; }
   name=AutoBackup-$version-$build_name
   for folder in "$first" "$second"; do
     (cd "$folder" && cpack -B "$folder/packages" >"$folder.cpack.log" 2>&1) ||
