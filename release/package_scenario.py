@@ -10,7 +10,6 @@ Uses the helpers of the whole-program scenarios (e2e/scenarios/scenarios.py) and
 """
 
 import argparse
-import importlib.util
 import os
 import re
 import shutil
@@ -21,10 +20,9 @@ import time
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location(
-    "scenarios", os.path.join(HERE, "..", "e2e", "scenarios", "scenarios.py"))
-scenarios = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(scenarios)
+sys.path.insert(0, os.path.join(HERE, "..", "e2e", "scenarios"))
+import scenarios  # noqa: E402  (the whole-program scenarios' helpers)
+
 expect = scenarios.expect
 
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
