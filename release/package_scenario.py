@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""The package as a user gets it, under Wine: make the zip with cpack, unpack it beside the
-stand-in backup application in a folder with blanks in its path, register the log-on entry with
-the very command of the user guide, start the program as that entry names it, and see one backup
-start on a due daily schedule.
-
-usage: package_scenario.py --build DIR --arch 64|32 --tool EXE --standin EXE --cpack CPACK
-                           --guide INSTALL_MD --license LICENSE --package NAME
-Uses the helpers of the whole-program scenarios (e2e/scenarios/scenarios.py) and their display.
-"""
+"""The package as a user gets it, under Wine: the zip from cpack unpacked beside the stand-in
+backup application in a folder with blanks in its path, the log-on entry registered with the user
+guide's own command, the program started as that entry names it, one backup on a due daily
+schedule. Uses the helpers and the display of the whole-program scenarios (see --help)."""
 
 import argparse
 import os
@@ -38,9 +33,7 @@ def make_package(options):
     result = subprocess.run([options.cpack, "-B", packages], cwd=options.build,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     expect(result.returncode == 0, "cpack failed: %s" % result.stdout.decode("latin-1"))
-    path = os.path.join(packages, options.package + ".zip")
-    expect(os.path.exists(path), "cpack made no %s" % path)
-    with zipfile.ZipFile(path) as package:
+    with zipfile.ZipFile(os.path.join(packages, options.package + ".zip")) as package:
         return {name: package.read(name) for name in package.namelist()}
 
 
@@ -52,8 +45,7 @@ def check_members(members, options):
             expect(members[name] == f.read().replace(b"\n", b"\r\n"),
                    "%s is not %s with CR LF line ends" % (name, source))
     exe = members["AutoBackup.exe"]
-    pe = struct.unpack_from("<I", exe, 0x3C)[0]
-    symbols = struct.unpack_from("<I", exe, pe + 16)[0]
+    symbols = struct.unpack_from("<I", exe, struct.unpack_from("<I", exe, 0x3C)[0] + 16)[0]
     expect(symbols == 0, "AutoBackup.exe is not stripped: %d symbols" % symbols)
     print("zip: %s; AutoBackup.exe %d bytes, stripped" % (sorted(members), len(exe)))
 
@@ -139,8 +131,7 @@ def main():
         try:
             package(suite, options)
         finally:
-            run_batch(suite, "unregister.bat",
-                      'reg delete "%s" /v AutoBackup /f' % RUN_KEY)
+            run_batch(suite, "unregister.bat", 'reg delete "%s" /v AutoBackup /f' % RUN_KEY)
             suite.stop_wine()
     except scenarios.Failure as failure:
         print("FAILED: %s" % failure)
