@@ -100,26 +100,31 @@ void SplitDate(TSerialDateTime value, uint16_t& year, uint16_t& month, uint16_t&
     t += kDaysPerYear;
   }
   y += a;
-  uint16_t m = 1;
-  while (t >= DaysInMonth(static_cast<uint16_t>(y), m)) {
-    t -= DaysInMonth(static_cast<uint16_t>(y), m);
+  // No month is longer than 32 days, so t / 32 is the month or the one before it.
+  const uint16_t(&before)[12] = kDaysBeforeMonth[YearHasLeapDay(static_cast<uint16_t>(y)) ? 1 : 0];
+  int32_t m = t / 32;
+  if (m < 11 && t >= before[m + 1]) {
     ++m;
   }
   year = static_cast<uint16_t>(y);
-  month = m;
-  day = static_cast<uint16_t>(t + 1);
+  month = static_cast<uint16_t>(m + 1);
+  day = static_cast<uint16_t>(t - before[m] + 1);
 }
 
-TSerialDateTime AddMonths(TSerialDateTime value, int32_t count) {
-  uint16_t year, month, day;
-  SplitDate(value, year, month, day);
-  if (year == 0) {
+MonthSteps::MonthSteps(TSerialDateTime value) {
+  SplitDate(value, Year, Month, Day);
+  if (Year == 0) {
     RaiseDateEncode();  // a moment before 0001-01-01
   }
+  // The time of day from the value itself, not from its millisecond-rounded form.
+  TimeOfDay = std::fabs(FractionPart(Extend(value)));
+}
+
+TSerialDateTime MonthSteps::At(int32_t count) const {
   const int32_t sign = count >= 0 ? 1 : -1;
   // Wide sums: a year pushed out of range fails instead of wrapping back into it.
-  int64_t y = year + int64_t{count / 12};
-  int64_t m = month + int64_t{count % 12};
+  int64_t y = Year + int64_t{count / 12};
+  int64_t m = Month + int64_t{count % 12};
   if (m < 1 || m > 12) {
     y += sign;
     m -= 12 * sign;
@@ -131,10 +136,12 @@ TSerialDateTime AddMonths(TSerialDateTime value, int32_t count) {
   const auto target_month = static_cast<uint16_t>(m);
   const uint16_t length = DaysInMonth(target_year, target_month);
   const TSerialDateTime date =
-      DateFromParts(target_year, target_month, day > length ? length : day);
-  // The time of day from the value itself, not from its millisecond-rounded form.
-  const long double time = std::fabs(FractionPart(Extend(value)));
-  return Narrow(date >= 0 ? Add(date, time) : Subtract(date, time));
+      DateFromParts(target_year, target_month, Day > length ? length : Day);
+  return Narrow(date >= 0 ? Add(date, TimeOfDay) : Subtract(date, TimeOfDay));
+}
+
+TSerialDateTime AddMonths(TSerialDateTime value, int32_t count) {
+  return MonthSteps(value).At(count);
 }
 
 long double WholePart(long double x) {

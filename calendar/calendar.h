@@ -32,6 +32,14 @@ uint16_t DaysInMonth(uint16_t year, uint16_t month);
 // The value moved by whole calendar months, the day clamped to the target month, the time of
 // day kept.
 TSerialDateTime AddMonths(TSerialDateTime value, int32_t count);
+// AddMonths of one value split once, for taking several steps from it: At(count) is
+// AddMonths(value, count) bit for bit. Splitting fails as AddMonths would.
+struct MonthSteps {
+  explicit MonthSteps(TSerialDateTime value);
+  TSerialDateTime At(int32_t count) const;
+  uint16_t Year, Month, Day;
+  long double TimeOfDay;
+};
 // The integer part toward zero, and what is left of x after it.
 long double WholePart(long double x);
 long double FractionPart(long double x);

@@ -39,6 +39,10 @@ namespace {
 
 // Classifies the result of one operation on operands a and b.
 long double Checked(long double result, long double a, long double b) {
+  // A finite result had no NaN operand and no overflow: nothing to classify.
+  if (std::isfinite(result)) {
+    return result;
+  }
   if (IsSignallingNaN(a) || IsSignallingNaN(b)) {
     RaiseInvalidOp();
   }

@@ -90,11 +90,13 @@ Rule RuleOf(int32_t period) {
 }  // namespace
 
 int32_t WholeMonthsPassed(TSerialDateTime last, TSerialDateTime present) {
-  // Stepping one month at a time costs a step per elapsed month; start instead from the month
-  // before the present one and walk to the first step after the present moment. The steps grow
-  // strictly with n, so the walk meets the same answer, and the same failures, as counting up
-  // from 1.
-  auto after_present = [&](int32_t n) { return Less(present, AddMonths(last, n)); };
+  // Counting up from 1 costs a month step per elapsed month. The month difference instead names
+  // the step n that lands in the present's month: the steps before it lie in earlier months and
+  // the ones after it in later months, so n or n - 1 is the count, and one more step confirms
+  // it. The steps grow strictly with n, so the walks below meet the same answer, and the same
+  // failures, as counting up; they go further only for values within a rounding of midnight.
+  const MonthSteps steps(last);
+  auto after_present = [&](int32_t n) { return Less(present, steps.At(n)); };
   if (after_present(1)) {
     return 0;
   }
@@ -103,20 +105,23 @@ int32_t WholeMonthsPassed(TSerialDateTime last, TSerialDateTime present) {
   if (present >= kLastDate + 1) {
     Raise<EConvertError>(StringId::DateEncodeError);
   }
-  uint16_t last_year, last_month, last_day, year, month, day;
-  SplitDate(last, last_year, last_month, last_day);
+  uint16_t year, month, day;
   SplitDate(present, year, month, day);
-  int32_t n = (year - last_year) * 12 + (month - last_month) - 1;
+  // A present moment that rounds up to 10000-01-01 has no step in its month: start before it.
+  int32_t n = (year - steps.Year) * 12 + (month - steps.Month) - (year > 9999 ? 1 : 0);
+  if (n > 1 && after_present(n)) {
+    do {
+      --n;
+    } while (n > 1 && after_present(n));
+    return n;
+  }
   if (n < 1) {
     n = 1;
   }
-  while (n > 1 && after_present(n - 1)) {
-    --n;
-  }
-  while (!after_present(n)) {
+  while (!after_present(n + 1)) {
     ++n;
   }
-  return n - 1;
+  return n;
 }
 
 DueDecision Decide(const TScheduleSettings& settings, TSerialDateTime present) {

@@ -255,6 +255,24 @@ TEST(WholeMonthsPassed, AgreesWithCountingUpAroundTheCalendarsEdges) {
   }
 }
 
+// Within half a millisecond of midnight a value splits as the next day, so the step that lands
+// in the present's month by its split can be after the present, and so can the one before it;
+// the last pair's present splits as 10000-01-01, where no step can go.
+TEST(WholeMonthsPassed, AgreesWithCountingUpWhenBothRoundUpToTheNextDay) {
+  const double later = 1 - 1e-9, earlier = 1 - 3e-9;  // both round up to the next day
+  const struct {
+    double last, present;
+    int32_t months;
+  } cases[] = {{At(2024, 1, 30) + later, At(2024, 4, 30) + earlier, 2},
+               {At(2024, 1, 30) + earlier, At(2024, 4, 30) + later, 3},
+               {At(2023, 1, 30) + later, At(2023, 2, 28) + earlier, 0},
+               {At(9999, 10, 30) + later, At(9999, 12, 31) + earlier, 1}};
+  for (const auto& c : cases) {
+    ExpectSameMonths(c.last, c.present);
+    EXPECT_EQ(WholeMonthsPassed(c.last, c.present), c.months) << c.last << " " << c.present;
+  }
+}
+
 TEST(WholeMonthsPassed, AgreesWithCountingUpOverARandomSample) {
 #ifdef _WIN32
   const int kCases = 2000;  // under Wine, a tenth

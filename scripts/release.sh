@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Builds the release of the checked-out commit into dist/: per Windows build the zip, the
+# unstripped exe as its symbol file, and SHA256SUMS over all of them. Every build is made twice,
+# from nothing, in two different folders, and the release fails unless the two exes are
+# byte-identical, and so must be their zips; the release checks run on the first.
+# RELEASE_BUILD_ROOT (default build/release) holds the first builds; the second ones go to a
+# temporary folder. RELEASE_JOBS (default 2) is passed to the build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$(pwd)
+
+bash scripts/setup.sh
+
+if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+  echo "release: the working tree has changes; a release is made from a commit" >&2
+  exit 1
+fi
+commit=$(git rev-parse HEAD)
+mkdir -p "${RELEASE_BUILD_ROOT:-build/release}"
+first_root=$(cd "${RELEASE_BUILD_ROOT:-build/release}" && pwd)
+second_root=$(mktemp -d /tmp/autobackup-release-XXXXXX)
+trap 'rm -rf "$second_root"' EXIT
+jobs=${RELEASE_JOBS:-2}
+dist=$source_dir/dist
+
+build() {  # build FOLDER TOOLCHAIN: AutoBackup.exe from nothing, Release
+  rm -rf "$1"
+  cmake -S "$source_dir" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/$2" >"$1.configure.log" 2>&1 ||
+    { cat "$1.configure.log"; return 1; }
+  cmake --build "$1" --target AutoBackup -j "$jobs" >"$1.build.log" 2>&1 ||
+    { cat "$1.build.log"; return 1; }
+}
+
+rm -rf "$dist"
+mkdir -p "$dist"
+for build_name in win32 win64; do
+  case $build_name in
+    win32) toolchain=mingw-i686.cmake prefix=i686-w64-mingw32 ;;
+    win64) toolchain=mingw-x86_64.cmake prefix=x86_64-w64-mingw32 ;;
+  esac
+  first=$first_root/$build_name
+  second=$second_root/$build_name
+  echo "== $build_name: two builds, in $first and $second"
+  build "$first" "$toolchain"
+  build "$second" "$toolchain"
+  # As the install rules strip: with no time stamp in the header.
+  SOURCE_DATE_EPOCH=0 "$prefix-strip" -o "$first.stripped.exe" "$first/app/AutoBackup.exe"
+  SOURCE_DATE_EPOCH=0 "$prefix-strip" -o "$second.stripped.exe" "$second/app/AutoBackup.exe"
+  if ! cmp "$first.stripped.exe" "$second.stripped.exe"; then
+    echo "release: the two $build_name builds gave different exes" >&2
+    exit 1
+  fi
+  if ! cmp "$first/app/AutoBackup.exe" "$second/app/AutoBackup.exe"; then
+    echo "release: the two $build_name builds gave different symbol files" >&2
+    exit 1
+  fi
+
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$first/CMakeCache.txt")
+  windows=$(sed -n 's/^AUTOBACKUP_WINDOWS_VERSION:INTERNAL=//p' "$first/CMakeCache.txt")
+  echo "== $build_name: release checks, on the built and on the stripped exe"
+  ctest --test-dir "$first" -R '^release_check_exe$' --output-on-failure >"$first.checks.log" 2>&1 ||
+    { cat "$first.checks.log"; exit 1; }
+  python3 release/check_exe.py --exe "$first.stripped.exe" --objdump "$prefix-objdump" \
+    --windres "$prefix-windres" --version "$version" --windows "$windows" --license LICENSE \
+    >>"$first.checks.log" 2>&1 || { cat "$first.checks.log"; exit 1; }
+  name=AutoBackup-$version-$build_name
+  for folder in "$first" "$second"; do
+    (cd "$folder" && cpack -B "$folder/packages" >"$folder.cpack.log" 2>&1) ||
+      { cat "$folder.cpack.log"; exit 1; }
+  done
+  if ! cmp "$first/packages/$name.zip" "$second/packages/$name.zip"; then
+    echo "release: the two $build_name builds gave different zips" >&2
+    exit 1
+  fi
+  cp "$first/packages/$name.zip" "$dist/"
+  cp "$first/app/AutoBackup.exe" "$dist/$name-symbols.exe"
+  # The zip must hold the very exe that both builds gave.
+  python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("AutoBackup.exe"))' \
+    "$dist/$name.zip" | cmp - "$first.stripped.exe"
+done
+
+(cd "$dist" && sha256sum -- *.zip *-symbols.exe >SHA256SUMS)
+echo
+echo "== dist/ (commit $commit)"
+(cd "$dist" && for file in *; do
+  printf '%-40s %9d bytes\n' "$file" "$(stat -c %s "$file")"
+done)
+echo
+cat "$dist/SHA256SUMS"
+for build_name in win32 win64; do
+  printf 'AutoBackup.exe in the %s zip: %d bytes, sha256 %s\n' "$build_name" \
+    "$(stat -c %s "$first_root/$build_name.stripped.exe")" \
+    "$(sha256sum <"$first_root/$build_name.stripped.exe" | cut -d' ' -f1)"
+done
