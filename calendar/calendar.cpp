@@ -120,6 +120,9 @@ MonthSteps::MonthSteps(TSerialDateTime value) {
   TimeOfDay = std::fabs(FractionPart(Extend(value)));
 }
 
+MonthSteps::MonthSteps(TSerialDateTime value, uint16_t year, uint16_t month, uint16_t day)
+    : Year(year), Month(month), Day(day), TimeOfDay(std::fabs(FractionPart(Extend(value)))) {}
+
 TSerialDateTime MonthSteps::At(int32_t count) const {
   const int32_t sign = count >= 0 ? 1 : -1;
   // Wide sums: a year pushed out of range fails instead of wrapping back into it.

@@ -36,6 +36,8 @@ TSerialDateTime AddMonths(TSerialDateTime value, int32_t count);
 // AddMonths(value, count) bit for bit. Splitting fails as AddMonths would.
 struct MonthSteps {
   explicit MonthSteps(TSerialDateTime value);
+  // From the value and its date as SplitDate gives it, year 1 or later.
+  MonthSteps(TSerialDateTime value, uint16_t year, uint16_t month, uint16_t day);
   TSerialDateTime At(int32_t count) const;
   uint16_t Year, Month, Day;
   long double TimeOfDay;

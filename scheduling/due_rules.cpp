@@ -14,9 +14,15 @@ int32_t Whole(long double x) {
   return static_cast<int32_t>(static_cast<uint32_t>(RoundToInt64(WholePart(x))));
 }
 
+// The last-backup date with its calendar date, split once for the check and the month rule.
+struct TLastDate {
+  TSerialDateTime Value;
+  uint16_t Year, Month, Day;
+};
+
 // A last-backup date that is no date of the calendar would make the day and hour rules move the
 // stored date backwards and then be due on every tick; it fails before any arithmetic.
-void RequireCalendarDate(TSerialDateTime value) {
+TLastDate RequireCalendarDate(TSerialDateTime value) {
   const long double extended = Extend(value);
   if (!std::isfinite(extended)) {
     Raise<EInvalidOp>(StringId::InvalidOp);
@@ -24,11 +30,12 @@ void RequireCalendarDate(TSerialDateTime value) {
   if (value < kFirstDate - 1 || value > kLastDate + 1) {
     Raise<EConvertError>(StringId::DateEncodeError);
   }
-  uint16_t year, month, day;
-  SplitDate(value, year, month, day);
-  if (year < 1 || year > 9999) {
+  TLastDate last{value, 0, 0, 0};
+  SplitDate(value, last.Year, last.Month, last.Day);
+  if (last.Year < 1 || last.Year > 9999) {
     Raise<EConvertError>(StringId::DateEncodeError);
   }
+  return last;
 }
 
 DueDecision DecideHours(long double last, double elapsed, int32_t interval) {
@@ -57,19 +64,28 @@ DueDecision DecideWeeks(long double last, double elapsed, int32_t interval) {
 // The hour, day and week rules count from the extended last date and the elapsed days rounded to
 // a double.
 template <DueDecision (*rule)(long double last, double elapsed, int32_t interval)>
-DueDecision FromElapsed(TSerialDateTime stored, TSerialDateTime present, int32_t interval) {
-  const long double last = Extend(stored);
+DueDecision FromElapsed(TLastDate stored, TSerialDateTime present, int32_t interval) {
+  const long double last = Extend(stored.Value);
   return rule(last, Narrow(Subtract(Extend(present), last)), interval);
 }
 
-DueDecision DecideMonths(TSerialDateTime last, TSerialDateTime present, int32_t interval) {
-  const int32_t months = WholeMonthsPassed(last, present);
-  const TSerialDateTime next = AddMonths(last, interval);
-  const TSerialDateTime advanced = AddMonths(last, months / interval * interval);
-  return {LessOrEqual(next, present), advanced};
+DueDecision DecideMonths(TLastDate last, TSerialDateTime present, int32_t interval) {
+  // The one split of the last date serves every month step of the decision.
+  const MonthSteps steps(last.Value, last.Year, last.Month, last.Day);
+  TSerialDateTime passed = 0;
+  const int32_t months = WholeMonthsPassed(steps, present, &passed);
+  // The steps grow with their count, so the step `interval` is not after the present exactly
+  // when that many months have passed. Stepped to only when not due: for the failure a step
+  // past the calendar raises.
+  const bool due = interval <= months;
+  if (!due) {
+    steps.At(interval);
+  }
+  const int32_t advance = months / interval * interval;
+  return {due, advance == months && months >= 1 ? passed : steps.At(advance)};
 }
 
-using Rule = DueDecision (*)(TSerialDateTime last, TSerialDateTime present, int32_t interval);
+using Rule = DueDecision (*)(TLastDate last, TSerialDateTime present, int32_t interval);
 
 // The rule of each kind, named one by one so that a kind without a rule does not compile; null
 // for a value that is no kind.
@@ -90,13 +106,26 @@ Rule RuleOf(int32_t period) {
 }  // namespace
 
 int32_t WholeMonthsPassed(TSerialDateTime last, TSerialDateTime present) {
+  TSerialDateTime passed;
+  return WholeMonthsPassed(MonthSteps(last), present, &passed);
+}
+
+int32_t WholeMonthsPassed(const MonthSteps& steps, TSerialDateTime present,
+                          TSerialDateTime* passed) {
   // Counting up from 1 costs a month step per elapsed month. The month difference instead names
   // the step n that lands in the present's month: the steps before it lie in earlier months and
   // the ones after it in later months, so n or n - 1 is the count, and one more step confirms
   // it. The steps grow strictly with n, so the walks below meet the same answer, and the same
   // failures, as counting up; they go further only for values within a rounding of midnight.
-  const MonthSteps steps(last);
-  auto after_present = [&](int32_t n) { return Less(present, steps.At(n)); };
+  // The last step found not after the present is the one of the count returned.
+  auto after_present = [&](int32_t n) {
+    const TSerialDateTime step = steps.At(n);
+    const bool after = Less(present, step);
+    if (!after) {
+      *passed = step;
+    }
+    return after;
+  };
   if (after_present(1)) {
     return 0;
   }
@@ -130,8 +159,7 @@ DueDecision Decide(const TScheduleSettings& settings, TSerialDateTime present) {
   if (rule == nullptr || settings.BackupInterval < 1) {
     return {false, settings.LastBackupDate};
   }
-  RequireCalendarDate(settings.LastBackupDate);
-  return rule(settings.LastBackupDate, present, settings.BackupInterval);
+  return rule(RequireCalendarDate(settings.LastBackupDate), present, settings.BackupInterval);
 }
 
 }  // namespace autobackup
