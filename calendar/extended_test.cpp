@@ -15,6 +15,13 @@ using Limits = std::numeric_limits<long double>;
 
 constexpr const char* kInvalid = "Invalid floating point operation";
 
+// The x87 control word in force now.
+uint16_t FpuControlWord() {
+  uint16_t word;
+  __asm__ volatile("fnstcw %0" : "=m"(word));
+  return word;
+}
+
 TEST(Extended, ControlWordGivesA64BitSignificandRoundedToNearest) {
   LoadDefaultFpuControlWord();
   // Bit 6 is reserved and reads back as 1.

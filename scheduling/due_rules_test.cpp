@@ -42,6 +42,11 @@ int32_t WholeMonthsPassedByCounting(double last, double present) {
   return n - 1;
 }
 
+int32_t WholeMonthsPassed(double last, double present) {
+  double passed;
+  return autobackup::WholeMonthsPassed(MonthSteps(last), present, &passed);
+}
+
 // The direct computation and counting up give the same months, or fail alike.
 void ExpectSameMonths(double last, double present) {
   SCOPED_TRACE(testing::Message() << "last " << last << " present " << present);
