@@ -22,6 +22,7 @@ TEST(ProgramDirectoryOf, KeepsEverythingUpToTheLastBackslashOrColon) {
   } cases[] = {
       {"C:\\Apps\\Mail\\AutoBackup.exe", "C:\\Apps\\Mail\\"},
       {"C:\\AutoBackup.exe", "C:\\"},
+      {"\\AutoBackup.exe", "\\"},
       {"C:AutoBackup.exe", "C:"},
       {"\\\\server\\share\\AutoBackup.exe", "\\\\server\\share\\"},
       {"AutoBackup.exe", ""},
@@ -40,6 +41,7 @@ TEST(ProgramDirectoryOf, TrailBytesOfDoubleByteCharactersDoNotCount) {
   EXPECT_EQ(ProgramDirectoryOf("C:\\Mail\\\x95\\AutoBackup.exe", modules), "C:\\Mail\\");
   EXPECT_EQ(ProgramDirectoryOf("C:\\\x95\\\\AutoBackup.exe", modules), "C:\\\x95\\\\");
   EXPECT_EQ(ProgramDirectoryOf("C:\\Mail\\\x81:x.exe", modules), "C:\\Mail\\");
+  EXPECT_EQ(ProgramDirectoryOf("\x95\\AutoBackup.exe", modules), "");
   // In a single-byte code page the same byte is a character of its own.
   FakeModuleLookup single("");
   EXPECT_EQ(ProgramDirectoryOf("C:\\Mail\\\x95\\AutoBackup.exe", single), "C:\\Mail\\\x95\\");

@@ -55,6 +55,7 @@ TEST(Extended, InvalidOperationsFail) {
   ExpectFailure<EInvalidOp>([] { Multiply(0.0L, Limits::infinity()); }, kInvalid);
   ExpectFailure<EInvalidOp>([] { Add(Limits::signaling_NaN(), 1.0L); }, kInvalid);
   ExpectFailure<EInvalidOp>([] { Extend(std::numeric_limits<double>::signaling_NaN()); }, kInvalid);
+  ExpectFailure<EInvalidOp>([] { Narrow(Limits::signaling_NaN()); }, kInvalid);
   // Any NaN in a comparison fails, a quiet one included.
   ExpectFailure<EInvalidOp>([] { Less(Limits::quiet_NaN(), 1.0L); }, kInvalid);
   ExpectFailure<EInvalidOp>([] { LessOrEqual(1.0L, Limits::quiet_NaN()); }, kInvalid);

@@ -201,6 +201,13 @@ TEST(Decide, DamagedLastBackupDateFailsInEveryKind) {
   }
 }
 
+// Noon of 0001-01-01 lies below its midnight, as every time of a day before 1899-12-30 does.
+TEST(Decide, LastBackupWithinTheCalendarsFirstDayIsADate) {
+  for (int32_t kind : kPeriodKinds) {
+    EXPECT_TRUE(DecideFor(kind, 1, kFirstDate - 0.5, 46000.0).Due) << kind;
+  }
+}
+
 TEST(Decide, HugeWeekIntervalDoesNotWrapIntoADueSpan) {
   EXPECT_FALSE(DecideFor(kWeeks, INT32_MAX, 45000.0, 46000.0).Due);
   EXPECT_FALSE(DecideFor(kWeeks, 306783379, 45000.0, 46000.0).Due);  // 7x just past 2^31
