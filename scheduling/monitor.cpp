@@ -3,7 +3,7 @@
 #include "calendar/calendar.h"
 #include "scheduling/due_rules.h"
 #include "scheduling/launch.h"
-#include "settings/registry.h"
+#include "settings/registry_access.h"
 #include "settings/schedule_key.h"
 
 namespace autobackup {

@@ -14,6 +14,7 @@
 #include "scheduling/due_rules.h"
 #include "settings/schedule_key.h"
 #include "testing/counting_registry.h"
+#include "testing/schedule_writer.h"
 
 namespace autobackup {
 namespace {
@@ -65,10 +66,7 @@ class MonitorTest : public testing::Test {
   void StoreDouble(const char* name, double value) { Store(name, kTypeBinary, &value, 8); }
   void StoreInt(const char* name, int32_t value) { Store(name, kTypeDword, &value, 4); }
   void StoreSchedule(double last, int32_t kind, int32_t interval) {
-    StoreDouble(kLastBackupDate, last);
-    StoreDouble(kBackupTime, 0.375);
-    StoreInt(kBackupPeriod, kind);
-    StoreInt(kBackupInterval, interval);
+    ASSERT_TRUE(WriteSchedule(registry_, {last, 0.375, kind, interval}));
   }
   // The stored "LastBackupDate", if it is 8 bytes.
   std::optional<double> StoredLastBackupDate() {
@@ -303,16 +301,7 @@ TEST(CheckSchedule, AsksTheRegistryExactlyWhatOneCheckNeeds) {
   FakeCheckLock lock(nullptr);
   starter.PlaceProgram(kApplication);
   TMonitorServices services{counting, clock, queue, starter, boxes, lock};
-  RegKey key = 0;
-  ASSERT_EQ(registry.CreateKey(kRootCurrentUser, kScheduleKeyPath + 1, &key), kStatusSuccess);
-  const double last = CurrentDateTime(clock) - 1.5;
-  const double time = 0;
-  const int32_t kind = kDays, interval = 1;
-  registry.SetValue(key, kLastBackupDate, kTypeBinary, &last, 8);
-  registry.SetValue(key, kBackupTime, kTypeBinary, &time, 8);
-  registry.SetValue(key, kBackupPeriod, kTypeDword, &kind, 4);
-  registry.SetValue(key, kBackupInterval, kTypeDword, &interval, 4);
-  registry.CloseKey(key);
+  ASSERT_TRUE(WriteSchedule(registry, {CurrentDateTime(clock) - 1.5, 0, kDays, 1}));
 
   for (int due = 1; due >= 0; --due) {  // first due, then not
     counting.Reset();
