@@ -47,13 +47,19 @@ class OwnDescriptor {
           SetSecurityDescriptorOwner(&descriptor_, user, FALSE) &&
           SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<ACL*>(acl_), FALSE);
   }
+  OwnDescriptor(const OwnDescriptor&) = delete;  // the attributes point into it
+  OwnDescriptor& operator=(const OwnDescriptor&) = delete;
+  // Should it not build, the system's default for the user stands in; the owner check still
+  // decides whether the copies use the mutex.
   SECURITY_ATTRIBUTES* Attributes() { return ok_ ? &attributes_ : nullptr; }
 
  private:
+  static constexpr size_t kAclRoom =
+      sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE);
+
   bool ok_ = false;
   alignas(DWORD) BYTE system_[SECURITY_MAX_SID_SIZE] = {};
-  alignas(
-      DWORD) BYTE acl_[sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)] = {};
+  alignas(DWORD) BYTE acl_[kAclRoom] = {};
   SECURITY_DESCRIPTOR descriptor_ = {};
   SECURITY_ATTRIBUTES attributes_ = {sizeof attributes_, &descriptor_, FALSE};
 };
