@@ -161,26 +161,14 @@ void EndProcessForTest(int code) {
   throw ProcessEnded{code};
 }
 
-// Whether another copy of the user's could check while the box was up.
-class ProbingBoxes : public FakeMessageBoxes {
- public:
-  explicit ProbingBoxes(CheckLock& other_copy) : other_copy_(other_copy) {}
-  int Show(const std::string& text, const std::string& caption, uint32_t flags) override {
-    other_copy_checked = ScopedCheckLock(other_copy_).Held();
-    return FakeMessageBoxes::Show(text, caption, flags);
-  }
-  bool other_copy_checked = false;
-
- private:
-  CheckLock& other_copy_;
-};
-
 TEST_F(ReportTest, ReportShowsOneErrorBoxThenEndsWithExitCodeOne) {
   // A fault reported where it happened: its check is still inside the lock, taken twice.
   ASSERT_TRUE(lock_.TryAcquire() && lock_.TryAcquire());
   FakeCheckLock other_copy(&mutex_);
   ASSERT_FALSE(ScopedCheckLock(other_copy).Held());
-  ProbingBoxes boxes(other_copy);
+  FakeMessageBoxes boxes;
+  bool other_copy_checked = false;
+  boxes.while_shown = [&] { other_copy_checked = ScopedCheckLock(other_copy).Held(); };
   ERegistryException failure("Invalid data type for 'BackupPeriod'");
   TReportGuard guard;
   try {
@@ -191,7 +179,7 @@ TEST_F(ReportTest, ReportShowsOneErrorBoxThenEndsWithExitCodeOne) {
     EXPECT_EQ(ended.code, 1);
   }
   // The box came before the end, and only one, with the lock free while it was up.
-  EXPECT_TRUE(boxes.other_copy_checked);
+  EXPECT_TRUE(other_copy_checked);
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].caption, "Application Error");
   EXPECT_EQ(boxes.Shown()[0].flags, 0x2010u);
