@@ -445,6 +445,58 @@ def two_copies(suite, name, stagger):
     suite.expect_no_boxes()
 
 
+# A copy's first check comes about 14 s after its start: one tick of start-up, twelve settling.
+FIRST_CHECK_BY = 17
+
+
+def check_lock(suite, name, variant):
+    """Nothing outside one copy's check keeps the check lock from the user's other copies. With
+    "error-box" a stale copy in a folder without the backup application has its "Error!" box
+    open when a good copy starts 2 s later beside the application; with "name-held" a helper
+    holds the lock's global name under a NULL DACL, as another account could. Either way the good
+    copy starts the backup once by its first check and writes the date the rules give."""
+    old = suite.daily_schedule("now-3.9")
+    exe = suite.scratch(name)
+    standin = os.path.join(os.path.dirname(exe), STANDIN_NAME)
+    if variant == "error-box":
+        stale = suite.scratch(name + "-stale")
+        os.remove(os.path.join(os.path.dirname(stale), STANDIN_NAME))
+        suite.start_second(stale)
+        time.sleep(2)
+    else:
+        helper = suite.launch(suite.tool_exe, ["hold-lock-name", "120"], 150, name + ".txt")
+        said = os.path.join(os.path.dirname(suite.tool_exe), name + ".txt")
+        deadline = time.monotonic() + 60 * suite.slow
+        while "holding" not in open(said).read():
+            expect(helper.poll() is None and time.monotonic() < deadline,
+                   "the helper did not take the name: %s" % open(said).read())
+            time.sleep(0.2)
+        print(open(said).read().strip())
+    suite.start(exe)
+    runs = suite.wait_for_starts(standin, 1, FIRST_CHECK_BY)
+    expect(runs, "no start of the backup application after %.1f s (running: %s)" % (
+        suite.seconds_running(), suite.running()))
+    print("started after %.1f s" % suite.seconds_running())
+    if variant == "error-box":
+        box = suite.wait_for_box(LAUNCH_FAILURE_TITLE, 5)
+        expect(box["count"] == 1, "%d boxes open, not the stale copy's one" % box["count"])
+    else:
+        expect(helper.poll() is None, "the helper let go of the name before the start")
+    time.sleep(EXTRA_CHECKS_SECONDS)
+    suite.expect_one_unattended_start(parse_standin_log(log_of(standin)))
+    expected = suite.tool("decide", "hex:" + old, "1", "1", "now")[0]
+    new, new_text = suite.date("LastBackupDate")
+    expect(expected[1] == "due" and new == expected[3],
+           "LastBackupDate is %s (%s), the rules give %s" % (new, new_text, " ".join(expected)))
+    if variant == "error-box":
+        # After OK the stale copy finds nothing due: no second box.
+        suite.press_ok(LAUNCH_FAILURE_TITLE)
+        time.sleep(EXTRA_CHECKS_SECONDS)
+        suite.expect_no_boxes()
+        expect(suite.second.poll() is None, "the stale copy ended (code %s)" % suite.second.poll())
+    expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
+
+
 def add_months(moment, count):
     """Calendar-month stepping with the day clamped to the target month, time of day kept."""
     month = moment.month - 1 + count
@@ -716,6 +768,8 @@ SCENARIOS = {
     "monthly-from-31st": monthly_from_31st,
     "two-copies-together": lambda suite: two_copies(suite, "two-copies-together", 0),
     "two-copies-staggered": lambda suite: two_copies(suite, "two-copies-staggered", 0.5),
+    "check-lock-error-box": lambda suite: check_lock(suite, "check-lock-error-box", "error-box"),
+    "check-lock-name-held": lambda suite: check_lock(suite, "check-lock-name-held", "name-held"),
     "last-backup-date-4-bytes": last_backup_date_4_bytes,
     "backup-period-string": backup_period_string,
     "backup-application-missing": backup_application_missing,
