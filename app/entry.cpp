@@ -1,6 +1,7 @@
 #include "app/entry.h"
 
 #include <cstdlib>
+#include <new>
 
 #include "app/startup.h"
 #include "calendar/extended.h"
@@ -20,24 +21,39 @@ namespace {
   std::exit(exit_code);
 }
 
+struct TProcessServices {
+  Win32ModuleLookup modules;
+  Win32MessageBoxes boxes;
+  TReportGuard guard;
+  TReportServices reporting{modules, boxes, EndProcess, guard};
+};
+
+// Never destroyed, and made without allocating: nothing registers its end with the runtime.
+alignas(TProcessServices) unsigned char process_services[sizeof(TProcessServices)];
+
 }  // namespace
 
-int RunProgram(Clock& clock) {
+const TReportServices& PrepareProcess() {
+  RestrictLibrarySearch();
+  const auto* process = new (process_services) TProcessServices();
+  InstallFaultFilter(process->reporting);
   // Before any of the program's own arithmetic: every build computes under the same control word.
   LoadDefaultFpuControlWord();
+  return process->reporting;
+}
 
-  Win32Registry registry;
-  Win32MessageQueue queue;
-  Win32ProcessStarter starter;
-  Win32MessageBoxes boxes;
-  Win32CheckLock lock(CheckLockName());
-  Win32ModuleLookup modules;
-  TReportGuard report_guard;
-  const TReportServices reporting{modules, boxes, EndProcess, report_guard};
-  InstallFaultFilter(reporting);
-
-  const TMonitorServices services{registry, clock, queue, starter, boxes, lock};
-  return RunReportingFailures([&] { return RunScheduler(modules, services); }, reporting);
+int RunProgram(Clock& clock, const TReportServices& reporting) {
+  return RunReportingFailures(
+      [&] {
+        Win32Registry registry;
+        Win32MessageQueue queue;
+        Win32ProcessStarter starter;
+        Win32MessageBoxes boxes;
+        Win32CheckLock lock(CheckLockName());
+        const TMonitorServices services{registry, clock, queue, starter, boxes, lock};
+        return RunScheduler(reporting.modules, services);
+      },
+      reporting);
 }
 
 }  // namespace autobackup

@@ -27,8 +27,9 @@ void LeaveCleanupMark() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  const autobackup::TReportServices& reporting = autobackup::PrepareProcess();
   autobackup::Win32Clock clock;
   autobackup::FaultingClock faulting(clock, autobackup::InjectedFaultOf(GetCommandLineA()),
                                      LeaveCleanupMark);
-  return autobackup::RunProgram(faulting);
+  return autobackup::RunProgram(faulting, reporting);
 }
