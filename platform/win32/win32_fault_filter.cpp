@@ -31,12 +31,15 @@ volatile LONG stage = kNoFault;
 
 // A stack overflow leaves too little stack, and perhaps a lock held (the heap's, the loader's),
 // to start anything: the thread that reports it is started with the filter and only woken here.
+// It says when its box is up; until then the overflowed thread waits only a bounded time.
 HANDLE overflow_reporter = nullptr;
 HANDLE overflow_event = nullptr;
-DWORD overflow_reporter_id = 0;
+HANDLE box_up_event = nullptr;
+// The thread that installed the filter: should the system end it, overflowed, without handing the
+// overflow to the program (as Wine does on 64-bit), the reporting thread must not keep the process.
+HANDLE main_thread = nullptr;
 // How long the woken thread may take to put its box up before the process ends without it.
 constexpr DWORD kBoxWaitMilliseconds = 10000;
-constexpr DWORD kBoxPollMilliseconds = 50;
 // Stack kept back on the main thread for the filter after an overflow.
 constexpr ULONG kOverflowStackGuarantee = 64 * 1024;
 
@@ -77,40 +80,55 @@ void EndAtOnceWith(int) {
   EndAtOnce();
 }
 
+LRESULT CALLBACK WatchForBox(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_ACTIVATE) {
+    SetEvent(box_up_event);
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
 DWORD WINAPI ReportOverflowWhenWoken(LPVOID) {
-  WaitForSingleObject(overflow_event, INFINITE);
+  const HANDLE wakes[] = {overflow_event, main_thread};
+  if (WaitForMultipleObjects(main_thread != nullptr ? 2 : 1, wakes, FALSE, INFINITE) !=
+      WAIT_OBJECT_0) {
+    EndAtOnce();
+  }
+  SetWindowsHookExW(WH_CBT, WatchForBox, nullptr, GetCurrentThreadId());
   // The overflowed thread may hold any lock: the end after OK must not wait for one either.
   TReportServices services = *reporting;
   services.exit_process = EndAtOnceWith;
   ReportRecordedFault(services);
 }
 
-BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM found) {
-  if (IsWindowVisible(window)) {
-    *reinterpret_cast<bool*>(found) = true;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // Wakes the reporting thread and waits, a bounded time, for its box; once the box is up the user
-// decides when the process ends.
+// decides when the process ends. Only calls that need next to no stack.
 [[noreturn]] void ReportOverflow() {
   BeforeDirectReport();
   if (overflow_reporter != nullptr && SetEvent(overflow_event)) {
-    for (DWORD waited = 0; waited < kBoxWaitMilliseconds; waited += kBoxPollMilliseconds) {
-      bool shown = false;
-      EnumThreadWindows(overflow_reporter_id, FindVisibleWindow, reinterpret_cast<LPARAM>(&shown));
-      if (shown) {
-        WaitForSingleObject(overflow_reporter, INFINITE);
-        break;
-      }
-      if (WaitForSingleObject(overflow_reporter, kBoxPollMilliseconds) == WAIT_OBJECT_0) {
-        break;
-      }
+    const HANDLE ends[] = {box_up_event, overflow_reporter};
+    if (WaitForMultipleObjects(2, ends, FALSE, kBoxWaitMilliseconds) == WAIT_OBJECT_0) {
+      WaitForSingleObject(overflow_reporter, INFINITE);
     }
   }
   EndAtOnce();
+}
+
+// Called before any frame's handler, while the little stack the system leaves after an overflow
+// still suffices (the unhandled-exception filter comes too late for that on some systems).
+LONG WINAPI OverflowHandler(EXCEPTION_POINTERS* info) {
+  if (info->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW || IsDebuggerPresent()) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  if (reporting->guard.Claimed()) {
+    EndAtOnce();
+  }
+  if (InterlockedCompareExchange(&stage, kFaultTaken, kNoFault) == kNoFault) {
+    Record(*info->ExceptionRecord);
+  }
+  if (InterlockedExchange(&stage, kReportingDirectly) == kReportingDirectly) {
+    EndAtOnce();
+  }
+  ReportOverflow();
 }
 
 }  // namespace
@@ -255,7 +273,8 @@ LONG WINAPI FaultFilter(EXCEPTION_POINTERS* info) {
   if (InterlockedExchange(&stage, kReportingDirectly) == kReportingDirectly) {
     EndAtOnce();
   }
-  if (fault.Code == EXCEPTION_STACK_OVERFLOW) {
+  // The overflow may be this fault or the first one, whose journey has used up the stack.
+  if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW || fault.Code == EXCEPTION_STACK_OVERFLOW) {
     ReportOverflow();
   }
   BeforeDirectReport();
@@ -282,10 +301,13 @@ void InstallFaultFilter(const TReportServices& services) {
   ULONG guarantee = kOverflowStackGuarantee;
   SetThreadStackGuarantee(&guarantee);
   overflow_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (overflow_event != nullptr) {
-    overflow_reporter =
-        CreateThread(nullptr, 0, ReportOverflowWhenWoken, nullptr, 0, &overflow_reporter_id);
+  box_up_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
+                  SYNCHRONIZE, FALSE, 0);
+  if (overflow_event != nullptr && box_up_event != nullptr) {
+    overflow_reporter = CreateThread(nullptr, 0, ReportOverflowWhenWoken, nullptr, 0, nullptr);
   }
+  AddVectoredExceptionHandler(1, OverflowHandler);
   SetUnhandledExceptionFilter(FaultFilter);
   std::set_terminate(ReportOnTerminate);
 }
