@@ -1,6 +1,7 @@
 #include "app/entry.h"
 
 #include <cstdlib>
+#include <new>
 
 #include "app/startup.h"
 #include "calendar/extended.h"
@@ -22,22 +23,44 @@ namespace {
 
 }  // namespace
 
-int RunProgram(Clock& clock) {
+// The report's services and the check lock it gives back before its box.
+struct TProcessServices {
+  Win32ModuleLookup modules;
+  Win32MessageBoxes boxes;
+  TReportGuard guard;
+  Win32CheckLock check_lock;
+  TReportServices reporting{modules, boxes, EndProcess, guard, check_lock};
+};
+
+namespace {
+
+// Never destroyed, and made without allocating: nothing registers its end with the runtime.
+alignas(TProcessServices) unsigned char process_services[sizeof(TProcessServices)];
+
+}  // namespace
+
+TProcessServices& PrepareProcess() {
+  RestrictLibrarySearch();
+  auto* process = new (process_services) TProcessServices();
+  InstallFaultFilter(process->reporting);
   // Before any of the program's own arithmetic: every build computes under the same control word.
   LoadDefaultFpuControlWord();
+  return *process;
+}
 
-  Win32Registry registry;
-  Win32MessageQueue queue;
-  Win32ProcessStarter starter;
-  Win32MessageBoxes boxes;
-  Win32CheckLock lock(CheckLockName());
-  Win32ModuleLookup modules;
-  TReportGuard report_guard;
-  const TReportServices reporting{modules, boxes, EndProcess, report_guard, lock};
-  InstallFaultFilter(reporting);
-
-  const TMonitorServices services{registry, clock, queue, starter, boxes, lock};
-  return RunReportingFailures([&] { return RunScheduler(modules, services); }, reporting);
+int RunProgram(Clock& clock, TProcessServices& process) {
+  return RunReportingFailures(
+      [&] {
+        // Opened here, under the handler: telling the user's name allocates and may fail.
+        process.check_lock.Open(CheckLockName());
+        Win32Registry registry;
+        Win32MessageQueue queue;
+        Win32ProcessStarter starter;
+        Win32MessageBoxes boxes;
+        const TMonitorServices services{registry, clock, queue, starter, boxes, process.check_lock};
+        return RunScheduler(process.reporting.modules, services);
+      },
+      process.reporting);
 }
 
 }  // namespace autobackup

@@ -5,6 +5,7 @@
 #include "platform/win32/win32_clock.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  autobackup::TProcessServices& process = autobackup::PrepareProcess();
   autobackup::Win32Clock clock;
-  return autobackup::RunProgram(clock);
+  return autobackup::RunProgram(clock, process);
 }

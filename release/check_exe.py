@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Release checks of a built AutoBackup.exe: hardening flags of its PE header, imported DLLs,
-version resource and manifest. Prints each check; exits 1 if any fails.
+"""Release checks of a built AutoBackup.exe: subsystem and hardening flags of its PE header,
+imported DLLs, version resource and manifest. Prints each check; exits 1 if any fails.
 
 usage: check_exe.py --exe EXE --objdump OBJDUMP --windres WINDRES --version X.Y.Z
                     --windows MAJOR.MINOR --license LICENSE
@@ -47,6 +47,10 @@ def check_header(options):
     flags |= {"HIGH_ENTROPY_VA"} if "(PE32+)" in text else set()
     for flag in sorted(flags) + ["large address aware"]:
         expect(re.search(r"^\t+%s$" % flag, text, re.MULTILINE), flag)
+    # A console exe would open a console window at every log-on.
+    subsystem = re.search(r"^Subsystem\s+\S+\s+\((.*)\)$", text, re.MULTILINE)
+    subsystem = subsystem.group(1) if subsystem else None
+    expect(subsystem == "Windows GUI", "subsystem %s is Windows GUI" % subsystem)
     for field in ("Subsystem", "OSystem"):
         found = ".".join(re.findall(r"^M(?:aj|in)or%sVersion\s+(\d+)$" % field, text, re.MULTILINE))
         expect(found == options.windows, "%s version %s is %s" % (field, found, options.windows))

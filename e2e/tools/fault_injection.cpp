@@ -4,8 +4,106 @@
 #include <exception>
 #include <string>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+#include "failure/failures.h"
+
 namespace autobackup {
 namespace {
+
+const struct {
+  const char* word;
+  InjectedFault fault;
+} kFaultWords[] = {
+    {"null-call", InjectedFault::kNullCall},
+    {"divide-by-zero", InjectedFault::kDivideByZero},
+    {"library-null-read", InjectedFault::kLibraryNullRead},
+    {"noexcept-divide", InjectedFault::kNoexceptDivide},
+    {"fault-in-cleanup", InjectedFault::kFaultInCleanup},
+    {"terminate", InjectedFault::kTerminate},
+    {"uncaught-failure", InjectedFault::kUncaughtFailure},
+    {"second-thread-fault", InjectedFault::kSecondThreadFault},
+    {"runtime-divide", InjectedFault::kRuntimeDivide},
+    {"fault-composing", InjectedFault::kFaultComposing},
+    {"stack-overflow", InjectedFault::kStackOverflow},
+    {"stack-overflow-locked", InjectedFault::kStackOverflowLocked},
+};
+
+__attribute__((noinline)) void DivideByZero() {
+  volatile int dividend = 1;
+  volatile int divisor = 0;
+  volatile int quotient = dividend / divisor;
+  static_cast<void>(quotient);
+}
+
+__attribute__((noinline)) void CallNull() {
+  // volatile: the compiler must emit the call, not reason about the null.
+  void (*volatile target)() = nullptr;
+  target();
+}
+
+__attribute__((noinline)) void DivideByZeroInNoexcept() noexcept {
+  DivideByZero();
+}
+
+__attribute__((noinline)) void RethrowNothing() {
+  throw;
+}
+
+// The widest integer division the target does in software: the runtime library's routine, which
+// divides by zero on purpose when the divisor is zero.
+__attribute__((noinline)) void DivideInRuntime() {
+#if defined(__x86_64__)
+  volatile __int128 dividend = 1;
+  volatile __int128 divisor = 0;
+#else
+  volatile long long dividend = 1;
+  volatile long long divisor = 0;
+#endif
+  volatile auto quotient = dividend / divisor;
+  static_cast<void>(quotient);
+}
+
+class EFaultyName : public Exception {
+ public:
+  using Exception::Exception;
+  const char* TypeName() const override {
+    CallNull();
+    return "EFaultyName";
+  }
+  [[noreturn]] void Throw() const override { throw *this; }
+};
+
+volatile unsigned never = 0;
+
+__attribute__((noinline)) unsigned Recurse(unsigned depth) {
+  volatile char room[256];
+  room[0] = static_cast<char>(depth);
+  if (depth == never) {
+    return 0;
+  }
+  return Recurse(depth + 1) + room[0];
+}
+
+#if defined(_WIN32)
+DWORD WINAPI RaiseUncaught(LPVOID) {
+  Raise<EConvertError>(StringId::DateEncodeError);
+}
+
+DWORD WINAPI DivideUncaught(LPVOID) {
+  DivideByZero();
+  return 0;
+}
+
+void RunOnSecondThread(LPTHREAD_START_ROUTINE body) {
+  HANDLE thread = CreateThread(nullptr, 0, body, nullptr, 0, nullptr);
+  if (thread != nullptr) {
+    WaitForSingleObject(thread, INFINITE);
+  }
+}
+#endif
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -37,14 +135,10 @@ InjectedFault InjectedFaultOf(const char* command_line) {
     ++end;
   }
   const std::string word(at, end);
-  if (word == "null-call") {
-    return InjectedFault::kNullCall;
-  }
-  if (word == "divide-by-zero") {
-    return InjectedFault::kDivideByZero;
-  }
-  if (word == "library-null-read") {
-    return InjectedFault::kLibraryNullRead;
+  for (const auto& known : kFaultWords) {
+    if (word == known.word) {
+      return known.fault;
+    }
   }
   return InjectedFault::kNone;
 }
@@ -52,12 +146,9 @@ InjectedFault InjectedFaultOf(const char* command_line) {
 // Kept out of line so that the faulting instruction lies in a function of its own name.
 __attribute__((noinline)) void CommitFault(InjectedFault fault) {
   switch (fault) {
-    case InjectedFault::kNullCall: {
-      // volatile: the compiler must emit the call, not reason about the null.
-      void (*volatile target)() = nullptr;
-      target();
+    case InjectedFault::kNullCall:
+      CallNull();
       break;
-    }
     case InjectedFault::kDivideByZero: {
       volatile int dividend = 1;
       volatile int divisor = 0;
@@ -71,6 +162,48 @@ __attribute__((noinline)) void CommitFault(InjectedFault fault) {
       static_cast<void>(length);
       break;
     }
+    case InjectedFault::kNoexceptDivide:
+      DivideByZeroInNoexcept();
+      break;
+    case InjectedFault::kFaultInCleanup: {
+      struct FaultsWhileUnwinding {
+        ~FaultsWhileUnwinding() {
+          if (std::uncaught_exceptions() > 0) {
+            CallNull();
+          }
+        }
+      } cleanup;
+      DivideByZero();
+      break;
+    }
+    case InjectedFault::kTerminate:
+      RethrowNothing();
+      break;
+    case InjectedFault::kRuntimeDivide:
+      DivideInRuntime();
+      break;
+    case InjectedFault::kFaultComposing:
+      throw EFaultyName("never shown");
+    case InjectedFault::kStackOverflow:
+      Recurse(1);
+      break;
+#if defined(_WIN32)
+    case InjectedFault::kUncaughtFailure:
+      RunOnSecondThread(RaiseUncaught);
+      break;
+    case InjectedFault::kSecondThreadFault:
+      RunOnSecondThread(DivideUncaught);
+      break;
+    case InjectedFault::kStackOverflowLocked:
+      HeapLock(GetProcessHeap());
+      Recurse(1);
+      break;
+#else
+    case InjectedFault::kUncaughtFailure:
+    case InjectedFault::kSecondThreadFault:
+    case InjectedFault::kStackOverflowLocked:
+      break;
+#endif
     case InjectedFault::kNone:
       break;
   }

@@ -19,6 +19,9 @@ TEST(InjectedFaultOfTest, TakesTheFirstArgumentAfterTheProgramPath) {
       {"x.exe \t divide-by-zero null-call", InjectedFault::kDivideByZero},
       {"\"C:\\my runs\\x.exe\" null-call", InjectedFault::kNullCall},
       {"\"C:\\my runs\\x.exe\"null-call", InjectedFault::kNullCall},
+      {"x.exe stack-overflow-locked", InjectedFault::kStackOverflowLocked},
+      {"x.exe stack-overflow", InjectedFault::kStackOverflow},
+      {"x.exe terminate now", InjectedFault::kTerminate},
       // The path may hold the words themselves: only an argument counts.
       {"\"C:\\null-call dir\\x.exe\"", InjectedFault::kNone},
       {"\"C:\\a divide-by-zero\\x.exe\" null-call", InjectedFault::kNullCall},

@@ -27,8 +27,9 @@ void LeaveCleanupMark() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  autobackup::TProcessServices& process = autobackup::PrepareProcess();
   autobackup::Win32Clock clock;
   autobackup::FaultingClock faulting(clock, autobackup::InjectedFaultOf(GetCommandLineA()),
                                      LeaveCleanupMark);
-  return autobackup::RunProgram(faulting);
+  return autobackup::RunProgram(faulting, process);
 }

@@ -102,7 +102,7 @@ std::string CheckLockName() {
   return name;
 }
 
-Win32CheckLock::Win32CheckLock(const std::string& name) {
+void Win32CheckLock::Open(const std::string& name) {
   std::vector<char> user = ProcessUser();
   if (name.empty() || user.empty()) {
     return;

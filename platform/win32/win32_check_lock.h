@@ -18,7 +18,9 @@ class Win32CheckLock : public CheckLock {
   // Makes or opens the mutex once for the life of the copy: "Global\" + name, else "Local\" +
   // name, each only when its owner is the current user. With an empty name, or when neither
   // namespace gives such a mutex, there is no lock and every check runs unlocked.
-  explicit Win32CheckLock(const std::string& name);
+  explicit Win32CheckLock(const std::string& name) { Open(name); }
+  // No lock yet, so every try succeeds: for a lock that must exist before its name can be told.
+  Win32CheckLock() = default;
   // Closes the handle. A copy that ends holding the mutex leaves it abandoned to the next.
   ~Win32CheckLock() override;
   Win32CheckLock(const Win32CheckLock&) = delete;
@@ -27,6 +29,8 @@ class Win32CheckLock : public CheckLock {
   bool TryAcquire() override;
   void Release() override;
   void ReleaseThreadHolds() override;
+  // Makes or opens the mutex as the constructor does; once, before the first try.
+  void Open(const std::string& name);
 
  private:
   void* mutex_ = nullptr;  // HANDLE
