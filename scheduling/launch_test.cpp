@@ -35,9 +35,6 @@ TEST(LaunchCommandLine, QuotesTheApplicationsFullPathAndTheArgument) {
       {"blanks", "C:\\Program Files\\Tarvik Tools\\",
        "\"C:\\Program Files\\Tarvik Tools\\TarvikEmailBackup.exe\" \"/auto\""},
       {"empty", "", "\"TarvikEmailBackup.exe\" \"/auto\""},
-      // Shift-JIS characters whose second byte is a backslash's: passed on byte for byte.
-      {"double-byte", "D:\\\x95\x5C\\\x83\x5C\x8E\x9A\\",
-       "\"D:\\\x95\x5C\\\x83\x5C\x8E\x9A\\TarvikEmailBackup.exe\" \"/auto\""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.expected, LaunchCommandLine(c.directory)) << c.what;
@@ -66,29 +63,30 @@ TEST(StartBackupApplication, MissingApplicationDoesNotFallBackToAPrefixProgram) 
   ExpectOneErrorBox(boxes);
 }
 
-TEST(StartBackupApplication, ThirtyTwoAndAboveAreStartsComparedUnsigned) {
-  for (uint32_t result : {32u, 33u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
-    FakeProcessStarter starter;
-    FakeMessageBoxes boxes;
-    starter.AnswerEveryStartWith(result);
+TEST(StartBackupApplication, FailedStartShowsExactlyOneErrorBox) {
+  FakeProcessStarter starter;
+  FakeMessageBoxes boxes;
+  starter.PlaceProgram("C:\\Apps\\TarvikEmailBackup.exe");
+  starter.FailEveryStart();
 
-    EXPECT_TRUE(StartBackupApplication("C:\\Apps\\", starter, boxes)) << result;
-    EXPECT_EQ(1u, starter.Attempts().size()) << result;
-    EXPECT_TRUE(boxes.Shown().empty()) << result;
-  }
+  EXPECT_FALSE(StartBackupApplication("C:\\Apps\\", starter, boxes));
+  EXPECT_EQ(1u, starter.Attempts().size());
+  ExpectOneErrorBox(boxes);
 }
 
-TEST(StartBackupApplication, BelowThirtyTwoShowsExactlyOneErrorBox) {
-  for (uint32_t result : {0u, 2u, 3u, 11u, 31u}) {
-    FakeProcessStarter starter;
-    FakeMessageBoxes boxes;
-    starter.AnswerEveryStartWith(result);
+TEST(StartBackupApplication, NamesTheApplicationInFullOrLeavesTheSearchToTheSystem) {
+  FakeProcessStarter starter;
+  FakeMessageBoxes boxes;
+  starter.PlaceProgram("C:\\Apps\\TarvikEmailBackup.exe");
+  starter.PlaceProgram("TarvikEmailBackup.exe");  // on the system's search path
 
-    EXPECT_FALSE(StartBackupApplication("C:\\Apps\\", starter, boxes)) << result;
-    EXPECT_EQ(1u, starter.Attempts().size()) << result;
-    SCOPED_TRACE(result);
-    ExpectOneErrorBox(boxes);
-  }
+  EXPECT_TRUE(StartBackupApplication("C:\\Apps\\", starter, boxes));
+  EXPECT_TRUE(StartBackupApplication("", starter, boxes));
+  ASSERT_EQ(2u, starter.Attempts().size());
+  EXPECT_EQ("C:\\Apps\\TarvikEmailBackup.exe", starter.Attempts()[0].application);
+  EXPECT_EQ("", starter.Attempts()[1].application);
+  EXPECT_EQ(1, starter.Runs("TarvikEmailBackup.exe"));
+  EXPECT_TRUE(boxes.Shown().empty());
 }
 
 TEST(StartBackupApplication, EveryFailedStartShowsItsOwnBox) {
