@@ -422,12 +422,6 @@ def folder_named(suite, name, program_folder):
     expect(suite.value("LastBackupDate") == (3, old), "LastBackupDate changed from %s" % old)
 
 
-def deep_folder():
-    """Folders named in two scripts and deep enough that the path to the program in them is over
-    260 characters wherever the build folder lies."""
-    return os.path.join(*["Почта 邮件 %02d" % level for level in range(17)])
-
-
 def not_due(suite):
     old = suite.daily_schedule("now-1.5", interval=2)
     before = {name: suite.value(name) for name in ("LastBackupDate", "BackupTime", "BackupPeriod",
@@ -768,7 +762,9 @@ SCENARIOS = {
     "started-with-arguments": started_with_arguments,
     "directory-with-blank": directory_with_blank,
     "folder-unicode": lambda suite: folder_named(suite, "folder-unicode", "Почта 邮件"),
-    "folder-deep": lambda suite: folder_named(suite, "folder-deep", deep_folder()),
+    # Deep enough for a path over 260 characters to the program wherever the build folder lies.
+    "folder-deep": lambda suite: folder_named(suite, "folder-deep", os.path.join(
+        *["Почта 邮件 %02d" % level for level in range(17)])),
     "monthly-from-31st": monthly_from_31st,
     "two-copies-together": lambda suite: two_copies(suite, "two-copies-together", 0),
     "two-copies-staggered": lambda suite: two_copies(suite, "two-copies-staggered", 0.5),

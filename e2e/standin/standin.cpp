@@ -18,22 +18,11 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/win32/wide_text.h"
+
 #ifndef STANDIN_ROLE
 #error "STANDIN_ROLE must name the role this copy records"
 #endif
-
-namespace {
-
-std::string Utf8(const std::wstring& text) {
-  const int size = static_cast<int>(text.size());
-  std::string utf8(WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr),
-                   '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, &utf8[0], static_cast<int>(utf8.size()),
-                      nullptr, nullptr);
-  return utf8;
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   std::wstring path(32768, L'\0');
@@ -59,14 +48,14 @@ int wmain(int argc, wchar_t** argv) {
   GetStartupInfoW(&startup);
 
   std::string record = std::string("run ") + STANDIN_ROLE + " " + stamp + "\r\n";
-  record += "path " + Utf8(path) + "\r\n";
+  record += "path " + autobackup::Utf8FromWide(path) + "\r\n";
   record += "show " +
             (startup.dwFlags & STARTF_USESHOWWINDOW ? std::to_string(startup.wShowWindow)
                                                     : std::string("default")) +
             "\r\n";
-  record += "line " + Utf8(GetCommandLineW()) + "\r\n";
+  record += "line " + autobackup::Utf8FromWide(GetCommandLineW()) + "\r\n";
   for (int i = 1; i < argc; ++i) {
-    record += "arg " + Utf8(argv[i]) + "\r\n";
+    record += "arg " + autobackup::Utf8FromWide(argv[i]) + "\r\n";
   }
   record += "end " + std::to_string(argc - 1) + "\r\n";
 
