@@ -7,12 +7,13 @@ std::string LaunchCommandLine(const std::string& program_directory) {
 }
 
 bool StartBackupApplication(const std::string& program_directory, ProcessStarter& starter,
-                            MessageBoxes& boxes) {
+                            MessageBoxes& boxes, ScopedCheckLock& lock) {
   const std::string application =
       program_directory.empty() ? std::string() : program_directory + kBackupApplication;
   if (starter.Start(application, LaunchCommandLine(program_directory))) {
     return true;
   }
+  lock.Release();
   boxes.Show(kLaunchFailedText, kLaunchFailedCaption, kLaunchFailedFlags);
   return false;
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/check_lock.h"
 #include "platform/process.h"
 
 namespace autobackup {
@@ -21,9 +22,10 @@ std::string LaunchCommandLine(const std::string& program_directory);
 
 // Starts the application in `program_directory` (UTF-8, with its trailing backslash) without
 // waiting for it: that file and no other, named in full. With an empty directory the system's own
-// search finds the application. When it cannot be started, shows the error box, waits for the
-// user to dismiss it and returns false.
+// search finds the application. When it cannot be started, gives back the check's `lock` (the
+// user's other copies go on checking, and one beside the application starts the backup), shows
+// the error box, waits for the user to dismiss it and returns false.
 bool StartBackupApplication(const std::string& program_directory, ProcessStarter& starter,
-                            MessageBoxes& boxes);
+                            MessageBoxes& boxes, ScopedCheckLock& lock);
 
 }  // namespace autobackup
