@@ -8,13 +8,13 @@ namespace {
 constexpr uint32_t kTickMilliseconds = 1000;
 }  // namespace
 
-std::string ProgramDirectoryOf(const std::string& path, ModuleLookup& modules) {
-  return path.substr(0, FileNameStart(path, "\\:", modules));
+std::string ProgramDirectoryOf(const std::string& path) {
+  return path.substr(0, FileNameStart(path, "\\:"));
 }
 
 int RunScheduler(ModuleLookup& modules, const TMonitorServices& services) {
   auto monitor = std::make_unique<TIdleMonitor>();
-  const std::string program_directory = ProgramDirectoryOf(modules.ProgramFileName(), modules);
+  const std::string program_directory = ProgramDirectoryOf(modules.ProgramFileName());
 
   // The handshake: wait for the first message; if it was the start-up timer's tick, that timer
   // has done its work.

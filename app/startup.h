@@ -9,9 +9,9 @@
 
 namespace autobackup {
 
-// Everything of `path` up to and including its last backslash or colon; a byte that is the
-// second half of a double-byte character never counts. Empty when there is neither.
-std::string ProgramDirectoryOf(const std::string& path, ModuleLookup& modules);
+// Everything of `path` (UTF-8) up to and including its last backslash or colon; empty when there
+// is neither.
+std::string ProgramDirectoryOf(const std::string& path);
 
 // Runs the scheduler until a check finds the schedule missing; returns the exit code, 0.
 int RunScheduler(ModuleLookup& modules, const TMonitorServices& services);

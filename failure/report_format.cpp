@@ -22,8 +22,8 @@ std::string HexText(uint64_t value, size_t min_digits) {
   return std::string(reversed.rbegin(), reversed.rend());
 }
 
-std::string ModuleNamePart(const std::string& path, ModuleLookup& modules) {
-  return path.substr(FileNameStart(path, "\\", modules));
+std::string ModuleNamePart(const std::string& path) {
+  return path.substr(FileNameStart(path, "\\"));
 }
 
 TModulePlace LocateAddress(uintptr_t address, ModuleLookup& modules) {
@@ -31,14 +31,14 @@ TModulePlace LocateAddress(uintptr_t address, ModuleLookup& modules) {
   if (region.Committed) {
     std::string path = modules.ModuleFileName(region.AllocationBase);
     if (!path.empty()) {
-      return {true, ModuleNamePart(path, modules), address - region.AllocationBase};
+      return {true, ModuleNamePart(path), address - region.AllocationBase};
     }
   }
   // Memory of no module (a wild jump, code made at run time) is charged to the program, the one
   // module the report can always name, and the address read as an offset from the start of its
   // code, wrapping like the address arithmetic it is; a null address is offset 0.
   uintptr_t offset = address == 0 ? 0 : address - kProgramCodeStart;
-  return {false, ModuleNamePart(modules.ProgramFileName(), modules), offset};
+  return {false, ModuleNamePart(modules.ProgramFileName()), offset};
 }
 
 }  // namespace autobackup

@@ -17,9 +17,8 @@ constexpr size_t kOffsetDigits = 8;
 // `value` in capital hexadecimal digits, with leading zeros up to `min_digits`; never cut.
 std::string HexText(uint64_t value, size_t min_digits);
 
-// The part of a module path after its last backslash; a backslash byte that is the second byte
-// of a double-byte character is no separator.
-std::string ModuleNamePart(const std::string& path, ModuleLookup& modules);
+// The part of a module path (UTF-8) after its last backslash.
+std::string ModuleNamePart(const std::string& path);
 
 // Where an address lies: in a loaded module, or (when no module holds it) charged to the program's
 // own executable, as an offset from where its code starts (0x1000, after the headers' page).

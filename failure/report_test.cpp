@@ -136,20 +136,12 @@ TEST_F(ReportTest, TextIsCutToFitTheCapacityWithItsTerminator) {
   EXPECT_EQ(Compose(short_failure, 0x00412345, 0), "");
 }
 
-TEST(ModuleName, TrailByteThatLooksLikeABackslashIsNoSeparator) {
-  FakeModuleLookup single_byte("x.exe");
-  FakeModuleLookup double_byte("x.exe");
-  double_byte.UseDoubleByteCodePage();
-  // 0x95 0x5C is one double-byte character whose second byte is a backslash.
-  const std::string path = "C:\\tools\\\x95\\.exe";
-  EXPECT_EQ(ModuleNamePart(path, double_byte), "\x95\\.exe");
-  EXPECT_EQ(ModuleNamePart(path, single_byte), ".exe");
-  // A lead byte whose trail byte is another lead-byte value: the backslash after them counts.
-  EXPECT_EQ(ModuleNamePart("C:\\a\x95\x95\\b.exe", double_byte), "b.exe");
-  // A lead byte cut off at the end of the path.
-  EXPECT_EQ(ModuleNamePart("C:\\dir\\ab\x95", double_byte), "ab\x95");
-  EXPECT_EQ(ModuleNamePart("AutoBackup.exe", double_byte), "AutoBackup.exe");
-  EXPECT_EQ(ModuleNamePart("C:\\dir\\", single_byte), "");
+TEST(ModuleName, EverythingAfterTheLastBackslash) {
+  EXPECT_EQ(ModuleNamePart("C:\\Почта 邮件\\Резерв 备份.exe"), "Резерв 备份.exe");
+  // "ш" is D1 88, and 88 would lead a double-byte character that swallows the backslash.
+  EXPECT_EQ(ModuleNamePart("C:\\tools\\ш\\x.exe"), "x.exe");
+  EXPECT_EQ(ModuleNamePart("AutoBackup.exe"), "AutoBackup.exe");
+  EXPECT_EQ(ModuleNamePart("C:\\dir\\"), "");
 }
 
 // The test's exit function throws so that the test regains control.

@@ -3,16 +3,9 @@
 
 namespace autobackup {
 
-size_t FileNameStart(const std::string& path, std::string_view separators, ModuleLookup& modules) {
-  size_t start = 0;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (modules.IsLeadByte(static_cast<unsigned char>(path[i]))) {
-      ++i;  // Its trail byte may look like a separator but is part of the character.
-    } else if (separators.find(path[i]) != std::string_view::npos) {
-      start = i + 1;
-    }
-  }
-  return start;
+size_t FileNameStart(const std::string& path, std::string_view separators) {
+  const size_t last = path.find_last_of(separators);
+  return last == std::string::npos ? 0 : last + 1;
 }
 
 }  // namespace autobackup

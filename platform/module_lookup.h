@@ -7,9 +7,6 @@
 
 namespace autobackup {
 
-// Room for a module path: 260 characters (and a terminator).
-constexpr size_t kModulePathLength = 260;
-
 // What VirtualQuery tells about the memory region that holds an address.
 struct TMemoryRegion {
   bool Committed = false;        // State is MEM_COMMIT.
@@ -21,19 +18,16 @@ class ModuleLookup {
   virtual ~ModuleLookup() = default;
   // VirtualQuery: an address the system cannot describe counts as not committed.
   virtual TMemoryRegion QueryRegion(uintptr_t address) = 0;
-  // GetModuleFileNameA on a load address, with room for 260 characters: the module's full path,
-  // or empty when no module is loaded at `base` (0 included, which never names the program).
+  // GetModuleFileNameW on a load address: the module's full path in UTF-8, or empty when no
+  // module is loaded at `base` (0 included, which never names the program).
   virtual std::string ModuleFileName(uintptr_t base) = 0;
-  // GetModuleFileNameA(no module): the full path of the program's own executable, read up to
-  // 65,536 characters, more than any path the system holds (32,767 UTF-16 units, two bytes each
-  // at most in the ANSI code page), so in practice never cut.
+  // GetModuleFileNameW(no module): the full path of the program's own executable in UTF-8.
   virtual std::string ProgramFileName() = 0;
-  // IsDBCSLeadByte: whether `byte` starts a double-byte character in the system's ANSI code page.
-  virtual bool IsLeadByte(unsigned char byte) = 0;
 };
 
-// Where the file name in `path` starts: just after the last of the `separators`, or 0 when there
-// is none. A byte that is the second half of a double-byte character is never a separator.
-size_t FileNameStart(const std::string& path, std::string_view separators, ModuleLookup& modules);
+// Where the file name in `path` (UTF-8) starts: just after the last of the `separators` (ASCII),
+// or 0 when there is none. Every byte of a multi-byte character is 0x80 or above, so no part of
+// one is ever taken for a separator.
+size_t FileNameStart(const std::string& path, std::string_view separators);
 
 }  // namespace autobackup

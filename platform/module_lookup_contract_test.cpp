@@ -124,12 +124,6 @@ TEST_P(ModuleLookupContract, AddressInsideAnImageIsNoLoadAddress) {
   EXPECT_EQ(lookup_.ModuleFileName(subject_.own_code), "");
 }
 
-TEST_P(ModuleLookupContract, AsciiBytesNeverLeadADoubleByteCharacter) {
-  for (int byte = 0; byte < 0x80; ++byte) {
-    EXPECT_FALSE(lookup_.IsLeadByte(static_cast<unsigned char>(byte))) << byte;
-  }
-}
-
 #ifdef _WIN32
 INSTANTIATE_TEST_SUITE_P(System, ModuleLookupContract, testing::Values(&MakeWin32));
 #endif

@@ -1,4 +1,4 @@
-// Starting another program, and the message box that tells the user it failed.
+// Starting another program, and the message box that tells the user it failed. Texts are UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -13,15 +13,16 @@ constexpr uint32_t kBoxTaskModal = 0x2000;
 class ProcessStarter {
  public:
   virtual ~ProcessStarter() = default;
-  // WinExec(command line, SW_SHOWNORMAL): 32 or more (unsigned) when the program started,
-  // otherwise the system's reason.
-  virtual uint32_t Start(const std::string& command_line) = 0;
+  // CreateProcessW: starts the program at `application` (a full path; when empty, the system
+  // finds the program the command line names) with `command_line`, its window shown normally.
+  // True when it started; it is then given a moment to get ready for input, and never waited for.
+  virtual bool Start(const std::string& application, const std::string& command_line) = 0;
 };
 
 class MessageBoxes {
  public:
   virtual ~MessageBoxes() = default;
-  // MessageBoxA with no owner window; returns when the user has dismissed it.
+  // MessageBoxW with no owner window; returns when the user has dismissed it.
   virtual int Show(const std::string& text, const std::string& caption, uint32_t flags) = 0;
 };
 

@@ -1,5 +1,5 @@
-// How a start finds its program and what it answers, for the fake and, on Windows, for WinExec
-// itself (with copies of the stand-in application, which log every start).
+// How a start finds its program and what it answers, for the fake and, on Windows, for
+// CreateProcessW itself (with copies of the stand-in application, which log every start).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,8 +15,6 @@
 
 namespace autobackup {
 namespace {
-
-constexpr uint32_t kFileNotFound = 2;
 
 class ProcessWorld {
  public:
@@ -83,7 +81,9 @@ class ProcessContract : public testing::TestWithParam<WorldMaker> {
     PlaceProgram(program_);
   }
 
-  uint32_t Start(const std::string& command_line) { return world_->Starter().Start(command_line); }
+  bool Start(const std::string& command_line, const std::string& application = "") {
+    return world_->Starter().Start(application, command_line);
+  }
   size_t Runs(const std::string& path, size_t expected) { return world_->Runs(path, expected); }
 
   void PlaceProgram(const std::string& path) { ASSERT_TRUE(world_->PlaceProgram(path)); }
@@ -96,7 +96,7 @@ class ProcessContract : public testing::TestWithParam<WorldMaker> {
 
 TEST_P(ProcessContract, QuotedPathStartsExactlyThatProgram) {
   PlaceProgram(prefix_program_);
-  EXPECT_GE(Start("\"" + program_ + "\" \"/auto\""), 32u);
+  EXPECT_TRUE(Start("\"" + program_ + "\" \"/auto\""));
   EXPECT_EQ(1u, Runs(program_, 1));
   EXPECT_EQ(0u, Runs(prefix_program_, 0));
 }
@@ -107,23 +107,30 @@ TEST_P(ProcessContract, UnquotedPathStartsTheFirstProgramAtABlank) {
   if (root_.find(' ') != std::string::npos) {
     GTEST_SKIP() << "the scratch directory itself holds a blank: " << root_;
   }
-  EXPECT_GE(Start(program_ + " \"/auto\""), 32u);
+  EXPECT_TRUE(Start(program_ + " \"/auto\""));
   EXPECT_EQ(1u, Runs(program_, 1));
 
   PlaceProgram(prefix_program_);
-  EXPECT_GE(Start(program_ + " \"/auto\""), 32u);
+  EXPECT_TRUE(Start(program_ + " \"/auto\""));
   EXPECT_EQ(1u, Runs(prefix_program_, 1));
   EXPECT_EQ(1u, Runs(program_, 1));
 }
 
-TEST_P(ProcessContract, MissingProgramIsFileNotFound) {
+// The application name given, the command line plays no part in finding the program.
+TEST_P(ProcessContract, GivenApplicationNameStartsExactlyThatProgram) {
   PlaceProgram(prefix_program_);
-  EXPECT_EQ(kFileNotFound, Start("\"" + root_ + "ab cd\\missing.exe\" \"/auto\""));
+  EXPECT_TRUE(Start(program_ + " \"/auto\"", program_));
+  EXPECT_EQ(1u, Runs(program_, 1));
   EXPECT_EQ(0u, Runs(prefix_program_, 0));
 }
 
-TEST_P(ProcessContract, MissingDirectoryIsFileNotFound) {
-  EXPECT_EQ(kFileNotFound, Start("\"" + root_ + "nowhere\\app.exe\" \"/auto\""));
+TEST_P(ProcessContract, MissingProgramOrDirectoryFails) {
+  PlaceProgram(prefix_program_);
+  for (const std::string& missing : {root_ + "ab cd\\missing.exe", root_ + "nowhere\\app.exe"}) {
+    EXPECT_FALSE(Start("\"" + missing + "\" \"/auto\"")) << missing;
+    EXPECT_FALSE(Start(missing + " \"/auto\"", missing)) << missing;
+  }
+  EXPECT_EQ(0u, Runs(prefix_program_, 0));
 }
 
 const WorldMaker kWorlds[] = {

@@ -106,7 +106,7 @@ def check_resources(options):
     expect(aware == ["true/pm"] and awareness == ["PerMonitorV2, PerMonitor"],
            "per-monitor DPI awareness: %s %s" % (aware, awareness))
     expect(not [e for e in manifest.iter() if e.tag.endswith("}activeCodePage")],
-           "no activeCodePage: the program's text is ANSI")
+           "no activeCodePage: the program makes its own UTF-16 for Windows")
 
 
 def main():

@@ -1,12 +1,6 @@
 #include "scheduling/launch.h"
 
 namespace autobackup {
-namespace {
-
-// WinExec's answers below this are the system's reasons for not starting the program.
-constexpr uint32_t kFirstStartedResult = 32;
-
-}  // namespace
 
 std::string LaunchCommandLine(const std::string& program_directory) {
   return "\"" + program_directory + kBackupApplication + "\" \"" + kUnattendedArgument + "\"";
@@ -14,7 +8,9 @@ std::string LaunchCommandLine(const std::string& program_directory) {
 
 bool StartBackupApplication(const std::string& program_directory, ProcessStarter& starter,
                             MessageBoxes& boxes, ScopedCheckLock& lock) {
-  if (starter.Start(LaunchCommandLine(program_directory)) >= kFirstStartedResult) {
+  const std::string application =
+      program_directory.empty() ? std::string() : program_directory + kBackupApplication;
+  if (starter.Start(application, LaunchCommandLine(program_directory))) {
     return true;
   }
   lock.Release();

@@ -17,14 +17,14 @@ constexpr uint32_t kLaunchFailedFlags = kBoxOk | kBoxIconError;
 
 // The backup application's full path in double quotes, a blank, and "/auto" in double quotes.
 // The quotes keep the system from running a program found at a blank-separated prefix of a
-// directory with blanks (C:\Program.exe for C:\Program Files\...). With an empty directory the
-// system's own search finds the application.
+// directory with blanks (C:\Program.exe for C:\Program Files\...).
 std::string LaunchCommandLine(const std::string& program_directory);
 
-// Starts the application from `program_directory` (with its trailing backslash) without waiting
-// for it. When it cannot be started, gives back the check's `lock` (the user's other copies go on
-// checking, and one beside the application starts the backup), shows the error box, waits for
-// the user to dismiss it and returns false.
+// Starts the application in `program_directory` (UTF-8, with its trailing backslash) without
+// waiting for it: that file and no other, named in full. With an empty directory the system's own
+// search finds the application. When it cannot be started, gives back the check's `lock` (the
+// user's other copies go on checking, and one beside the application starts the backup), shows
+// the error box, waits for the user to dismiss it and returns false.
 bool StartBackupApplication(const std::string& program_directory, ProcessStarter& starter,
                             MessageBoxes& boxes, ScopedCheckLock& lock);
 

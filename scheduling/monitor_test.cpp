@@ -208,7 +208,7 @@ TEST_F(MonitorTest, DueBackupStartsOnceAndWritesTheDecidedDate) {
 TEST_F(MonitorTest, FailedStartShowsTheBoxWritesNothingAndTriesOnTheNextTick) {
   const double last = Now() - 2;
   StoreSchedule(last, kDays, 1);
-  starter_.AnswerEveryStartWith(FakeProcessStarter::kFileNotFound);
+  starter_.FailEveryStart();
   ScriptTicks(3);
   EXPECT_FALSE(RunCycle());
   ASSERT_EQ(boxes_.Shown().size(), 3u);

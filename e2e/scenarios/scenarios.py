@@ -30,6 +30,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 WINE_RUN = os.path.join(HERE, "..", "..", "scripts", "wine-run")
 WINESERVER = "/usr/lib/wine/wineserver"
 STANDIN_NAME = "TarvikEmailBackup.exe"
+SW_SHOWNORMAL = 1
 sys.path.insert(0, os.path.join(HERE, "..", "..", "release"))
 import pe_image  # noqa: E402  (the PE reader the release checks share)
 DAY = datetime.timedelta(days=1)
@@ -69,7 +70,7 @@ def parse_standin_log(path):
     """The complete records of a stand-in log (format in e2e/standin/standin.cpp)."""
     try:
         with open(path, "rb") as f:
-            text = f.read().decode("latin-1")
+            text = f.read().decode("utf-8", "replace")
     except FileNotFoundError:
         return []
     runs, current = [], None
@@ -78,9 +79,9 @@ def parse_standin_log(path):
         word, _, rest = line.partition(" ")
         if word == "run":
             role, _, when = rest.partition(" ")
-            current = {"role": role, "time": when, "line": "", "args": []}
-        elif current is not None and word == "line":
-            current["line"] = rest
+            current = {"role": role, "time": when, "path": "", "show": "", "line": "", "args": []}
+        elif current is not None and word in ("path", "show", "line"):
+            current[word] = rest
         elif current is not None and word == "arg":
             current["args"].append(rest)
         elif current is not None and word == "end":
@@ -362,7 +363,8 @@ def due_daily(suite, name, arguments=(), program_folder=".", decoy=None):
     print("started after %.1f s: %s" % (suite.seconds_running(), runs[0]["line"]))
     time.sleep(EXTRA_CHECKS_SECONDS)
     expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
-    suite.expect_one_unattended_start(parse_standin_log(log_of(standin)))
+    runs = parse_standin_log(log_of(standin))
+    suite.expect_one_unattended_start(runs)
     if decoy:
         expect(not parse_standin_log(log_of(os.path.join(os.path.dirname(exe), decoy))),
                "the decoy ran")
@@ -373,6 +375,7 @@ def due_daily(suite, name, arguments=(), program_folder=".", decoy=None):
            "LastBackupDate is %s (%s), not 3 days after %s (%s)" % (new, new_text, old, old_text))
     expect(stamp(new_text) - stamp(old_text) == 3 * DAY, "time of day not kept")
     expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
+    return standin, runs[0]
 
 
 def daily_due(suite):
@@ -386,6 +389,30 @@ def started_with_arguments(suite):
 def directory_with_blank(suite):
     # Unquoted, "...\Mail Backup\TarvikEmailBackup.exe" would run "...\Mail.exe" first.
     due_daily(suite, "directory-with-blank", program_folder="Mail Backup", decoy="../Mail.exe")
+
+
+def folder_named(suite, name, program_folder):
+    """The program and the stand-in in `program_folder`: the due backup starts the stand-in there
+    once with /auto, shown normally; once the stand-in is gone, the next due check shows the
+    "Error!" box, writes nothing, and the check after OK tries again."""
+    standin, run = due_daily(suite, name, program_folder=program_folder)
+    where = "Z:" + standin.replace("/", "\\")
+    print("%d characters to the stand-in; it ran as %s, show state %s" % (len(where), run["path"],
+                                                                         run["show"]))
+    expect(run["show"] == str(SW_SHOWNORMAL), "show state %s, not normal" % run["show"])
+    # Deeper than the classic limit the start goes through the short form, which the program may
+    # see as its own path; its log beside it is what shows where it ran.
+    expect(len(where) >= 260 or run["path"].lower() == where.lower(),
+           "the stand-in ran as %s, not %s" % (run["path"], where))
+    os.remove(standin)
+    old = suite.tool("put-date", "LastBackupDate", "now-3.9")[0][7]
+    box = suite.wait_for_box(LAUNCH_FAILURE_TITLE, 15)
+    expect(box["text"] == b"Auto Backup: Tarvik Email Backup not found!",
+           "the box says %r" % box["text"])
+    suite.press_ok(LAUNCH_FAILURE_TITLE)
+    expect(suite.wait_for_box(LAUNCH_FAILURE_TITLE, 15)["handle"] != box["handle"],
+           "no new box after OK")
+    expect(suite.value("LastBackupDate") == (3, old), "LastBackupDate changed from %s" % old)
 
 
 def not_due(suite):
@@ -804,6 +831,10 @@ SCENARIOS = {
     "not-due": not_due,
     "started-with-arguments": started_with_arguments,
     "directory-with-blank": directory_with_blank,
+    "folder-unicode": lambda suite: folder_named(suite, "folder-unicode", "Почта 邮件"),
+    # Deep enough for a path over 260 characters to the program wherever the build folder lies.
+    "folder-deep": lambda suite: folder_named(suite, "folder-deep", os.path.join(
+        *["Почта 邮件 %02d" % level for level in range(17)])),
     "monthly-from-31st": monthly_from_31st,
     "two-copies-together": lambda suite: two_copies(suite, "two-copies-together", 0),
     "two-copies-staggered": lambda suite: two_copies(suite, "two-copies-staggered", 0.5),

@@ -64,8 +64,14 @@ std::vector<StandInRun> ParseStandInLog(const std::string& text) {
       current = StandInRun{rest.substr(0, blank),
                            blank == std::string::npos ? std::string() : rest.substr(blank + 1),
                            {},
+                           {},
+                           {},
                            {}};
       open = true;
+    } else if (open && Take(line, "path ", &rest)) {
+      current.path = rest;
+    } else if (open && Take(line, "show ", &rest)) {
+      current.show = rest;
     } else if (open && Take(line, "line ", &rest)) {
       current.command_line = rest;
     } else if (open && Take(line, "arg ", &rest)) {

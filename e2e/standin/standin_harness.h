@@ -16,6 +16,8 @@ constexpr int kStandInTimeoutMs = 30000;
 struct StandInRun {
   std::string role;
   std::string time;
+  std::string path;
+  std::string show;
   std::string command_line;
   std::vector<std::string> arguments;
 };

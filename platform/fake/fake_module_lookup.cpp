@@ -32,14 +32,10 @@ TMemoryRegion FakeModuleLookup::QueryRegion(uintptr_t address) {
 std::string FakeModuleLookup::ModuleFileName(uintptr_t base) {
   for (const Region& region : regions_) {
     if (region.base == base && !region.path.empty()) {
-      return Cut(region.path);
+      return region.path;
     }
   }
   return {};
-}
-
-bool FakeModuleLookup::IsLeadByte(unsigned char byte) {
-  return double_byte_ && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
 }
 
 }  // namespace autobackup

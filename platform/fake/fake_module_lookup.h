@@ -1,5 +1,4 @@
-// An address space the tests lay out by hand: loaded modules, committed memory of no module,
-// and a single- or double-byte ANSI code page.
+// An address space the tests lay out by hand: loaded modules and committed memory of no module.
 #pragma once
 
 #include <vector>
@@ -20,13 +19,10 @@ class FakeModuleLookup : public ModuleLookup {
   // Address space reserved but not committed, inside the allocation that starts at
   // `allocation_base` (a gap in a module image, say); it takes precedence over the allocation.
   void AddReserved(uintptr_t base, uintptr_t size, uintptr_t allocation_base);
-  // From now on 0x81-0x9F and 0xE0-0xFC are lead bytes, as in the common double-byte code pages.
-  void UseDoubleByteCodePage() { double_byte_ = true; }
 
   TMemoryRegion QueryRegion(uintptr_t address) override;
   std::string ModuleFileName(uintptr_t base) override;
   std::string ProgramFileName() override { return program_file_name_; }
-  bool IsLeadByte(unsigned char byte) override;
 
  private:
   struct Region {
@@ -42,12 +38,10 @@ class FakeModuleLookup : public ModuleLookup {
   static bool Holds(uintptr_t base, uintptr_t size, uintptr_t address) {
     return address >= base && address - base < size;
   }
-  static std::string Cut(const std::string& path) { return path.substr(0, kModulePathLength); }
 
   std::string program_file_name_;
   std::vector<Region> regions_;
   std::vector<Reserved> reserved_;
-  bool double_byte_ = false;
 };
 
 }  // namespace autobackup

@@ -12,16 +12,14 @@ std::string WithExtension(const std::string& name) {
 
 }  // namespace
 
-uint32_t FakeProcessStarter::Start(const std::string& command_line) {
-  Attempt attempt{command_line, 0, {}};
-  if (forced_) {
-    attempt.result = *forced_;
-  } else {
-    attempt.program = Find(command_line);
-    attempt.result = attempt.program.empty() ? kFileNotFound : kStarted;
+bool FakeProcessStarter::Start(const std::string& application, const std::string& command_line) {
+  Attempt attempt{application, command_line, false, {}};
+  if (!fail_) {
+    attempt.program = application.empty() ? Find(command_line) : Exactly(application);
+    attempt.started = !attempt.program.empty();
   }
   attempts_.push_back(attempt);
-  return attempt.result;
+  return attempt.started;
 }
 
 int FakeProcessStarter::Runs(const std::string& path) const {
@@ -50,17 +48,20 @@ std::string FakeProcessStarter::Find(const std::string& command_line) const {
   return {};
 }
 
-std::string FakeProcessStarter::Placed(const std::string& name) const {
-  if (name.empty()) {
-    return {};
-  }
-  const std::string wanted = WithExtension(name);
+std::string FakeProcessStarter::Exactly(const std::string& path) const {
   for (const std::string& program : programs_) {
-    if (program == wanted) {
+    if (program == path) {
       return program;
     }
   }
   return {};
+}
+
+std::string FakeProcessStarter::Placed(const std::string& name) const {
+  if (name.empty()) {
+    return {};
+  }
+  return Exactly(WithExtension(name));
 }
 
 }  // namespace autobackup

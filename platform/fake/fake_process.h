@@ -3,7 +3,6 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,27 +10,26 @@
 
 namespace autobackup {
 
-// Finds the program in a command line as the system does. A quoted name is taken whole. An
-// unquoted one is tried up to each blank in turn, shortest first, so C:\ab cd\x.exe runs
-// C:\ab.exe when that exists. ".exe" is added to a name without an extension. A name without a
-// directory is found only when it was placed under that bare name (the system's search path).
-// Unlike the system's, names here are case-sensitive.
+// Runs the program placed at the application name given, exactly that name. Without one, finds
+// the program in the command line as the system does: a quoted name is taken whole; an unquoted
+// one is tried up to each blank in turn, shortest first, so C:\ab cd\x.exe runs C:\ab.exe when
+// that exists; ".exe" is added to a name without an extension; a name without a directory is
+// found only when it was placed under that bare name (the system's search path). Unlike the
+// system's, names here are case-sensitive, and a path may be of any length.
 class FakeProcessStarter : public ProcessStarter {
  public:
-  static constexpr uint32_t kStarted = 33;      // WinExec's answer for a started program
-  static constexpr uint32_t kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
-
   struct Attempt {
+    std::string application;
     std::string command_line;
-    uint32_t result = 0;
+    bool started = false;
     std::string program;  // the program that ran; empty when nothing ran
   };
 
-  uint32_t Start(const std::string& command_line) override;
+  bool Start(const std::string& application, const std::string& command_line) override;
 
   void PlaceProgram(const std::string& path) { programs_.push_back(path); }
-  // From now on every start answers `result` and runs nothing, whatever is placed.
-  void AnswerEveryStartWith(uint32_t result) { forced_ = result; }
+  // From now on every start fails and runs nothing, whatever is placed.
+  void FailEveryStart() { fail_ = true; }
 
   const std::vector<Attempt>& Attempts() const { return attempts_; }
   // How often the program placed at `path` ran.
@@ -40,9 +38,10 @@ class FakeProcessStarter : public ProcessStarter {
  private:
   std::string Find(const std::string& command_line) const;
   std::string Placed(const std::string& name) const;
+  std::string Exactly(const std::string& path) const;
 
   std::vector<std::string> programs_;
-  std::optional<uint32_t> forced_;
+  bool fail_ = false;
   std::vector<Attempt> attempts_;
 };
 

@@ -1,19 +1,30 @@
-// VirtualQuery, GetModuleFileNameA and IsDBCSLeadByte behind the module lookup.
+// VirtualQuery and GetModuleFileNameW behind the module lookup.
 #include "platform/win32/win32_module_lookup.h"
 
 #include <windows.h>
 
+#include "platform/win32/wide_text.h"
+
 namespace autobackup {
 namespace {
 
+// The longest path the system holds, in UTF-16 units.
+constexpr DWORD kLongestPath = 32767;
+
+// Read in full, however deep the folder: a cut path would name the wrong directory or file.
+// Empty when no module is loaded at `module`.
 std::string FileNameOf(HMODULE module) {
-  char path[kModulePathLength + 1];
-  DWORD length = GetModuleFileNameA(module, path, sizeof path);
-  // A longer path comes back cut, with or without its terminator depending on the system.
-  if (length > kModulePathLength) {
-    length = kModulePathLength;
+  std::wstring path(MAX_PATH + 1, L'\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(path.size());
+    const DWORD length = GetModuleFileNameW(module, &path[0], size);
+    // A cut path fills the room (with or without its terminator, depending on the system).
+    if (length < size - 1 || size > kLongestPath) {
+      path.resize(length < size ? length : size);
+      return Utf8FromWide(path);
+    }
+    path.resize(size * 2);
   }
-  return std::string(path, length);
 }
 
 }  // namespace
@@ -35,21 +46,7 @@ std::string Win32ModuleLookup::ModuleFileName(uintptr_t base) {
 }
 
 std::string Win32ModuleLookup::ProgramFileName() {
-  // Read in full up to 65,536 characters, beyond the longest path the system holds: a cut path
-  // would name the wrong directory.
-  std::string path(kModulePathLength + 1, '\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    if (length < path.size() || path.size() >= 65536) {
-      path.resize(length < path.size() ? length : path.size());
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
-bool Win32ModuleLookup::IsLeadByte(unsigned char byte) {
-  return IsDBCSLeadByte(byte) != FALSE;
+  return FileNameOf(nullptr);
 }
 
 }  // namespace autobackup

@@ -10,7 +10,6 @@ class Win32ModuleLookup : public ModuleLookup {
   TMemoryRegion QueryRegion(uintptr_t address) override;
   std::string ModuleFileName(uintptr_t base) override;
   std::string ProgramFileName() override;
-  bool IsLeadByte(unsigned char byte) override;
 };
 
 }  // namespace autobackup

@@ -1,13 +1,18 @@
-// The real process start and message box: WinExec and MessageBoxA.
+// The real process start and message box: CreateProcessW and MessageBoxW.
 #pragma once
 
 #include "platform/process.h"
 
 namespace autobackup {
 
+// How long a start waits for the started program to be ready for input. The wait only lets the
+// program reach its first window before the scheduler goes on; it may pass while the check lock
+// is held, so it stays within one tick: the other copies then lose at most that tick's check.
+constexpr unsigned long kInputIdleWaitMs = 1000;
+
 class Win32ProcessStarter : public ProcessStarter {
  public:
-  uint32_t Start(const std::string& command_line) override;
+  bool Start(const std::string& application, const std::string& command_line) override;
 };
 
 class Win32MessageBoxes : public MessageBoxes {
