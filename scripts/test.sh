@@ -88,7 +88,8 @@ for preset in "${tested[@]}"; do
     failures+=("$preset: tests")
   fi
   count_results "$log" || failures+=("$preset: no test results")
-  # Each skipped test printed its reason as "skipped: NAME: REASON".
+  # Each skipped test, and each check skipped inside a test program that passed, printed its
+  # reason as "skipped: NAME: REASON".
   while IFS= read -r reason; do skips+=("$preset: ${reason#skipped: }"); done < <(
     grep -h '^skipped: ' "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null)
 done
@@ -97,5 +98,7 @@ echo
 echo "== summary"
 for s in "${skips[@]}"; do echo "SKIPPED: $s"; done
 for f in "${failures[@]}"; do echo "FAILED: $f"; done
+inside=$((${#skips[@]} - skipped))
+[ "$inside" -gt 0 ] && echo "($inside of the skips above are checks inside test programs that passed)"
 echo "all: $passed passed, $failed failed, $skipped skipped"
 [ ${#failures[@]} -eq 0 ] && [ "$failed" -eq 0 ]
