@@ -59,17 +59,16 @@ for preset in native win64 win32; do
   tested+=("$preset")
 done
 
-# Each fuzz target counts as one item: its seeds, then FUZZ_SECONDS (default 30) of fuzzing.
-# A fixed random seed (FUZZ_SEED, default 1) makes the short run repeat itself; the long runs
-# that look for new findings are in docs/fuzzing.md. They build and run beside the benchmarks'
-# build (the runs take a fixed time, at the lowest priority).
-echo "== fuzz: build, then a short run of each target (build/fuzz.log)"
-FUZZ_SEED="${FUZZ_SEED:-1}" bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}" >build/fuzz.log 2>&1 &
-
 echo "== bench: build"
 if ! { cmake --preset bench >build/bench-configure.log 2>&1 && cmake --build --preset bench -j "$jobs"; }; then
   failures+=("bench: build")
 fi
+
+# Each fuzz target counts as one item: its seeds, then FUZZ_SECONDS (default 30) of fuzzing, the
+# targets side by side. A fixed random seed (FUZZ_SEED, default 1) makes the short run repeat
+# itself; the long runs that look for new findings are in docs/fuzzing.md.
+echo "== fuzz: build, then a short run of the targets (build/fuzz.log)"
+FUZZ_TOGETHER=1 FUZZ_SEED="${FUZZ_SEED:-1}" bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}" >build/fuzz.log 2>&1
 
 wait
 echo "== fuzz"
