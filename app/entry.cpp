@@ -33,7 +33,7 @@ int RunProgram(Clock& clock) {
   Win32CheckLock lock(CheckLockName());
   Win32ModuleLookup modules;
   TReportGuard report_guard;
-  const TReportServices reporting{modules, boxes, EndProcess, report_guard};
+  const TReportServices reporting{modules, boxes, EndProcess, report_guard, lock};
   InstallFaultFilter(reporting);
 
   const TMonitorServices services{registry, clock, queue, starter, boxes, lock};

@@ -9,6 +9,7 @@
 #include "platform/fake/fake_module_lookup.h"
 #include "platform/fake/fake_process.h"
 #include "platform/fake/fake_registry.h"
+#include "testing/schedule_writer.h"
 
 namespace autobackup {
 namespace {
@@ -21,6 +22,7 @@ TEST(ProgramDirectoryOf, KeepsEverythingUpToTheLastBackslashOrColon) {
   } cases[] = {
       {"C:\\Apps\\Mail\\AutoBackup.exe", "C:\\Apps\\Mail\\"},
       {"C:\\AutoBackup.exe", "C:\\"},
+      {"\\AutoBackup.exe", "\\"},
       {"C:AutoBackup.exe", "C:"},
       {"\\\\server\\share\\AutoBackup.exe", "\\\\server\\share\\"},
       {"AutoBackup.exe", ""},
@@ -39,6 +41,7 @@ TEST(ProgramDirectoryOf, TrailBytesOfDoubleByteCharactersDoNotCount) {
   EXPECT_EQ(ProgramDirectoryOf("C:\\Mail\\\x95\\AutoBackup.exe", modules), "C:\\Mail\\");
   EXPECT_EQ(ProgramDirectoryOf("C:\\\x95\\\\AutoBackup.exe", modules), "C:\\\x95\\\\");
   EXPECT_EQ(ProgramDirectoryOf("C:\\Mail\\\x81:x.exe", modules), "C:\\Mail\\");
+  EXPECT_EQ(ProgramDirectoryOf("\x95\\AutoBackup.exe", modules), "");
   // In a single-byte code page the same byte is a character of its own.
   FakeModuleLookup single("");
   EXPECT_EQ(ProgramDirectoryOf("C:\\Mail\\\x95\\AutoBackup.exe", single), "C:\\Mail\\\x95\\");
@@ -83,17 +86,7 @@ TEST_F(RunSchedulerTest, LaunchesFromTheProgramsOwnDirectory) {
   FakeModuleLookup long_path(std::string("C:\\") + std::string(300, 'd') + "\\AutoBackup.exe");
   const std::string application = "C:\\" + std::string(300, 'd') + "\\TarvikEmailBackup.exe";
   starter_.PlaceProgram(application);
-  RegKey key = 0;
-  ASSERT_EQ(
-      registry_.CreateKey(kRootCurrentUser, "Software\\Tarvik Tools\\TarvikEmailBackup", &key),
-      kStatusSuccess);
-  const double last = CurrentDateTime(clock_) - 2, time = 0;
-  const int32_t kind = 1, interval = 1;
-  registry_.SetValue(key, "LastBackupDate", kTypeBinary, &last, 8);
-  registry_.SetValue(key, "BackupTime", kTypeBinary, &time, 8);
-  registry_.SetValue(key, "BackupPeriod", kTypeDword, &kind, 4);
-  registry_.SetValue(key, "BackupInterval", kTypeDword, &interval, 4);
-  registry_.CloseKey(key);
+  ASSERT_TRUE(WriteSchedule(registry_, {CurrentDateTime(clock_) - 2, 0, kDays, 1}));
   queue_.Repeat(FakeMessageQueue::Tick(), 1 + kSettlingTicks + 1);
   // Then the stored date is damaged, and the failure of the next check ends the run.
   queue_.Script({FakeMessageQueue::Hook([&] {

@@ -12,12 +12,6 @@ void LoadDefaultFpuControlWord() {
   __asm__ volatile("fninit\n\tfldcw %0" : : "m"(word));
 }
 
-uint16_t FpuControlWord() {
-  uint16_t word;
-  __asm__ volatile("fnstcw %0" : "=m"(word));
-  return word;
-}
-
 bool IsSignallingNaN(double x) {
   uint64_t bits;
   std::memcpy(&bits, &x, sizeof bits);

@@ -16,8 +16,6 @@ constexpr uint16_t kDefaultFpuControlWord = 0x133F;
 
 // Resets the x87 unit and loads kDefaultFpuControlWord.
 void LoadDefaultFpuControlWord();
-// The x87 control word in force now.
-uint16_t FpuControlWord();
 
 bool IsSignallingNaN(double x);
 bool IsSignallingNaN(long double x);

@@ -15,6 +15,13 @@ using Limits = std::numeric_limits<long double>;
 
 constexpr const char* kInvalid = "Invalid floating point operation";
 
+// The x87 control word in force now.
+uint16_t FpuControlWord() {
+  uint16_t word;
+  __asm__ volatile("fnstcw %0" : "=m"(word));
+  return word;
+}
+
 TEST(Extended, ControlWordGivesA64BitSignificandRoundedToNearest) {
   LoadDefaultFpuControlWord();
   // Bit 6 is reserved and reads back as 1.
@@ -48,6 +55,7 @@ TEST(Extended, InvalidOperationsFail) {
   ExpectFailure<EInvalidOp>([] { Multiply(0.0L, Limits::infinity()); }, kInvalid);
   ExpectFailure<EInvalidOp>([] { Add(Limits::signaling_NaN(), 1.0L); }, kInvalid);
   ExpectFailure<EInvalidOp>([] { Extend(std::numeric_limits<double>::signaling_NaN()); }, kInvalid);
+  ExpectFailure<EInvalidOp>([] { Narrow(Limits::signaling_NaN()); }, kInvalid);
   // Any NaN in a comparison fails, a quiet one included.
   ExpectFailure<EInvalidOp>([] { Less(Limits::quiet_NaN(), 1.0L); }, kInvalid);
   ExpectFailure<EInvalidOp>([] { LessOrEqual(1.0L, Limits::quiet_NaN()); }, kInvalid);

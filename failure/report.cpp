@@ -34,6 +34,8 @@ std::string ComposeFailureText(const TObject& failure, const void* address,
 
 void ReportFatalFailure(const TObject& failure, const void* address,
                         const TReportServices& services) {
+  // A fault reported where it happened has unwound nothing: its check may still hold the lock.
+  services.check_lock.ReleaseThreadHolds();
   if (services.guard.Claim()) {
     std::string pattern = FitIn(LoadText(StringId::ReportPattern), kPatternRoom);
     std::string text =

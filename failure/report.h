@@ -6,6 +6,7 @@
 #include <string>
 
 #include "failure/failures.h"
+#include "platform/check_lock.h"
 #include "platform/module_lookup.h"
 #include "platform/process.h"
 
@@ -32,6 +33,9 @@ struct TReportServices {
   MessageBoxes& boxes;
   ExitFunction exit_process;
   TReportGuard& guard;
+  // The monitor's check lock: the reporting thread gives back what it holds before the box waits
+  // on the user, so the user's other copies go on checking meanwhile.
+  CheckLock& check_lock;
 };
 
 // Room the report's text gets, terminator included.
@@ -43,8 +47,9 @@ constexpr size_t kReportCapacity = 1024;
 std::string ComposeFailureText(const TObject& failure, const void* address,
                                const std::string& pattern, size_t capacity, ModuleLookup& modules);
 
-// Shows the report in one task-modal error box, then ends the process with exit code 1. When a
-// report was shown already, ends the process with exit code 1 and shows nothing.
+// Gives back the calling thread's holds of the check lock, shows the report in one task-modal
+// error box, then ends the process with exit code 1. When a report was shown already, ends the
+// process with exit code 1 and shows nothing.
 [[noreturn]] void ReportFatalFailure(const TObject& failure, const void* address,
                                      const TReportServices& services);
 

@@ -6,6 +6,7 @@
 
 #include "failure/fault_table.h"
 #include "failure/report_format.h"
+#include "platform/fake/fake_check_lock.h"
 #include "platform/fake/fake_module_lookup.h"
 #include "platform/fake/fake_process.h"
 
@@ -28,6 +29,8 @@ class ReportTest : public testing::Test {
   }
 
   FakeModuleLookup modules_{"C:\\Program Files\\Tarvik Tools\\AutoBackup.exe"};
+  FakeNamedMutex mutex_;
+  FakeCheckLock lock_{&mutex_};
 };
 
 TEST_F(ReportTest, FailureRaisedInTheProgramNamesItsFileAndOffset) {
@@ -159,17 +162,24 @@ void EndProcessForTest(int code) {
 }
 
 TEST_F(ReportTest, ReportShowsOneErrorBoxThenEndsWithExitCodeOne) {
+  // A fault reported where it happened: its check is still inside the lock, taken twice.
+  ASSERT_TRUE(lock_.TryAcquire() && lock_.TryAcquire());
+  FakeCheckLock other_copy(&mutex_);
+  ASSERT_FALSE(ScopedCheckLock(other_copy).Held());
   FakeMessageBoxes boxes;
+  bool other_copy_checked = false;
+  boxes.while_shown = [&] { other_copy_checked = ScopedCheckLock(other_copy).Held(); };
   ERegistryException failure("Invalid data type for 'BackupPeriod'");
   TReportGuard guard;
   try {
     ReportFatalFailure(failure, reinterpret_cast<const void*>(0x00401000),
-                       {modules_, boxes, EndProcessForTest, guard});
+                       {modules_, boxes, EndProcessForTest, guard, lock_});
     FAIL() << "the report returned";
   } catch (const ProcessEnded& ended) {
     EXPECT_EQ(ended.code, 1);
   }
-  // The box came before the end, and only one.
+  // The box came before the end, and only one, with the lock free while it was up.
+  EXPECT_TRUE(other_copy_checked);
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].caption, "Application Error");
   EXPECT_EQ(boxes.Shown()[0].flags, 0x2010u);
@@ -183,7 +193,7 @@ TEST_F(ReportTest, ReportCutsAnOverlongMessageToTheBoxCapacity) {
   TReportGuard guard;
   try {
     ReportFatalFailure(EConvertError(std::string(5000, 'x')), nullptr,
-                       {modules_, boxes, EndProcessForTest, guard});
+                       {modules_, boxes, EndProcessForTest, guard, lock_});
   } catch (const ProcessEnded&) {
   }
   ASSERT_EQ(boxes.Shown().size(), 1u);

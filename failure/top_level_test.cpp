@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/fake/fake_check_lock.h"
 #include "platform/fake/fake_module_lookup.h"
 #include "platform/fake/fake_process.h"
 
@@ -29,7 +30,7 @@ class TopLevelTest : public testing::Test {
   }
   int Run(const std::function<int()>& body, TReportGuard& guard) {
     try {
-      return RunReportingFailures(body, {modules_, boxes_, EndProcess, guard});
+      return RunReportingFailures(body, {modules_, boxes_, EndProcess, guard, lock_});
     } catch (const ProcessEnded& ended) {
       return ended.code;
     }
@@ -41,6 +42,7 @@ class TopLevelTest : public testing::Test {
 
   FakeModuleLookup modules_{"C:\\Apps\\AutoBackup.exe"};
   FakeMessageBoxes boxes_;
+  FakeCheckLock lock_{nullptr};
 };
 
 TEST_F(TopLevelTest, CleanEndShowsNothing) {

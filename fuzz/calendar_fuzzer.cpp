@@ -192,21 +192,8 @@ constexpr uint8_t kValueInCalendar = 1;
 constexpr uint8_t kSmallCount = 2;
 constexpr uint8_t kFieldsNearRange = 4;
 
-double CalendarValue(uint64_t bits) {
-  constexpr int64_t kFirstDay = static_cast<int64_t>(kFirstDate) - 1;
-  constexpr int64_t kDays = static_cast<int64_t>(kLastDate) + 2 - kFirstDay;
-  const double day = static_cast<double>(kFirstDay + static_cast<int64_t>(bits % kDays));
-  const double time = std::ldexp(static_cast<double>(bits >> 32), -32);
-  return day >= 0 ? day + time : day - time;
-}
-
 }  // namespace
 }  // namespace autobackup::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  autobackup::LoadDefaultFpuControlWord();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace autobackup::fuzz;

@@ -94,11 +94,6 @@ bool ClockValid(const TLocalTime& t) {
   return t.Day >= 1 && t.Day <= kLengths[t.Month - 1] + (t.Month == 2 && leap);
 }
 
-double SpanOfAnyScale(uint64_t bits) {
-  const auto magnitude = static_cast<double>(static_cast<int64_t>(bits) >> 5);
-  return std::ldexp(magnitude, static_cast<int>(bits & 31) - 67);
-}
-
 // Input: flags, a start-failure code, the seven clock fields, then the four values in the order
 // of kNames, each as a type byte (top bit: absent), a size byte and that many data bytes.
 constexpr uint8_t kStartFails = 1;
@@ -315,11 +310,6 @@ void RunOne(const uint8_t* data, size_t size) {
 
 }  // namespace
 }  // namespace autobackup::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  autobackup::LoadDefaultFpuControlWord();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   autobackup::fuzz::RunOne(data, size);

@@ -23,21 +23,6 @@ constexpr uint8_t kPresentNearLast = 2;  // present: LastBackupDate plus a span 
 constexpr uint8_t kSmallInterval = 4;    // BackupInterval: 1 to 400
 constexpr uint8_t kKnownPeriod = 8;      // BackupPeriod: one of the kinds
 
-// From the day before 0001-01-01 to the day after 9999-12-31, with any time of day.
-double CalendarValue(uint64_t bits) {
-  constexpr int64_t kFirstDay = static_cast<int64_t>(kFirstDate) - 1;
-  constexpr int64_t kDays = static_cast<int64_t>(kLastDate) + 2 - kFirstDay;
-  const double day = static_cast<double>(kFirstDay + static_cast<int64_t>(bits % kDays));
-  const double time = std::ldexp(static_cast<double>(bits >> 32), -32);
-  return day >= 0 ? day + time : day - time;
-}
-
-// A signed span from about 2^-9 days up to 2^22 days; the low five bits choose the scale.
-double SpanOfAnyScale(uint64_t bits) {
-  const auto magnitude = static_cast<double>(static_cast<int64_t>(bits) >> 5);
-  return std::ldexp(magnitude, static_cast<int>(bits & 31) - 67);
-}
-
 // The present moments the clock can give: 0001-01-01 to the end of 9999-12-31.
 bool PresentInCalendar(double present) {
   return present >= kFirstDate && present < kLastDate + 1;
@@ -178,11 +163,6 @@ void CheckDue(const TScheduleSettings& s, double present, double advanced) {
 
 }  // namespace
 }  // namespace autobackup::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  autobackup::LoadDefaultFpuControlWord();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace autobackup;

@@ -1,13 +1,29 @@
-// The property check and the failure test shared by the fuzz targets.
+// The values, the property check and the failure test shared by the fuzz targets.
 #include "fuzz/fuzz_support.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
+#include "calendar/calendar.h"
+#include "calendar/extended.h"
 #include "settings/schedule_key.h"
 
 namespace autobackup::fuzz {
+
+double CalendarValue(uint64_t bits) {
+  constexpr int64_t kFirstDay = static_cast<int64_t>(kFirstDate) - 1;
+  constexpr int64_t kDays = static_cast<int64_t>(kLastDate) + 2 - kFirstDay;
+  const double day = static_cast<double>(kFirstDay + static_cast<int64_t>(bits % kDays));
+  const double time = std::ldexp(static_cast<double>(bits >> 32), -32);
+  return day >= 0 ? day + time : day - time;
+}
+
+double SpanOfAnyScale(uint64_t bits) {
+  const auto magnitude = static_cast<double>(static_cast<int64_t>(bits) >> 5);
+  return std::ldexp(magnitude, static_cast<int>(bits & 31) - 67);
+}
 
 void Fail(const char* format, ...) {
   std::va_list arguments;
@@ -63,3 +79,9 @@ void RequireAllowed(const Exception& failure, std::initializer_list<const char*>
 }
 
 }  // namespace autobackup::fuzz
+
+// Every target computes under the program's own control word, loaded once before the first input.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  autobackup::LoadDefaultFpuControlWord();
+  return 0;
+}

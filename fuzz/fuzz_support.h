@@ -1,5 +1,6 @@
-// Shared by the fuzz targets: fixed little-endian fields read from the fuzzer's bytes, the
-// property check that stops a run, and the test that a failure is one the program may end in.
+// Shared by the fuzz targets: fixed little-endian fields read from the fuzzer's bytes, values
+// drawn from them, the property check that stops a run, and the test that a failure is one the
+// program may end in. The targets' initialisation is here too.
 #pragma once
 
 #include <cstddef>
@@ -50,6 +51,11 @@ inline uint64_t ToBits(double value) {
   std::memcpy(&bits, &value, sizeof bits);
   return bits;
 }
+
+// From the day before 0001-01-01 to the day after 9999-12-31, with any time of day.
+double CalendarValue(uint64_t bits);
+// A signed span from about 2^-9 days up to 2^22 days; the low five bits choose the scale.
+double SpanOfAnyScale(uint64_t bits);
 
 // Reports a broken property with its printf-style details and ends the run, so that the fuzzer
 // keeps the input.

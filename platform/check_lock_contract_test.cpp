@@ -3,10 +3,12 @@
 // mutex take it again, and leaves it abandoned when that thread ends.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/fake/fake_check_lock.h"
 
@@ -21,30 +23,76 @@ namespace {
 
 using LockMaker = std::function<std::unique_ptr<CheckLock>()>;
 
-// The locks of the same user's copies, and of copies whose mutex could not be made.
+// How another account has taken the lock's name in one namespace before any copy ran.
+enum Taken { kFree, kHeldUnderNullDacl, kOtherType };
+constexpr int kGlobal = 0, kLocal = 1;
+
+// The locks of the same user's copies, and the other account that may take their names.
 struct World {
-  LockMaker make, make_unavailable;
+  LockMaker make;
+  std::function<void(int space, Taken how)> take;
   std::shared_ptr<void> keep_alive;
 };
 
 World Fake() {
-  auto mutex = std::make_shared<FakeNamedMutex>();
-  return {[mutex] { return std::make_unique<FakeCheckLock>(mutex.get()); },
-          [] { return std::make_unique<FakeCheckLock>(nullptr); }, mutex};
+  auto names = std::make_shared<std::array<FakeNamedMutex, 2>>();
+  return {
+      [names] { return std::make_unique<FakeCheckLock>(&(*names)[kGlobal], &(*names)[kLocal]); },
+      [names](int space, Taken) { (*names)[space].TakeForAnotherOwner(); }, names};
 }
 
 #ifdef _WIN32
+// What the other account made; it holds its mutexes on threads of its own until the world ends.
+struct OtherAccount {
+  ~OtherAccount() {
+    SetEvent(done.get());
+    for (std::thread& holder : holders) {
+      holder.join();
+    }
+  }
+  std::shared_ptr<void> done{CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle};
+  std::vector<std::shared_ptr<void>> objects;
+  std::vector<std::thread> holders;
+};
+
+void Take(OtherAccount& other, const std::string& name, Taken how) {
+  if (how == kOtherType) {
+    other.objects.emplace_back(CreateEventA(nullptr, TRUE, FALSE, name.c_str()), CloseHandle);
+    return;
+  }
+  // Owned by a SID that is not the user's, as another account's object is, open to everyone.
+  HANDLE made = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  other.holders.emplace_back([&other, name, made] {
+    alignas(DWORD) BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof everyone;
+    SECURITY_DESCRIPTOR descriptor;
+    CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(&descriptor, everyone, FALSE);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    HANDLE mutex = CreateMutexA(&attributes, TRUE, name.c_str());
+    EXPECT_NE(mutex, nullptr);
+    SetEvent(made);
+    WaitForSingleObject(other.done.get(), INFINITE);
+    CloseHandle(mutex);
+  });
+  WaitForSingleObject(made, INFINITE);
+  CloseHandle(made);
+}
+
 World Windows() {
   // The user's own name, made unique to the test so that nothing else meets it.
   static int worlds = 0;
   EXPECT_FALSE(CheckLockName().empty());
   const std::string name = CheckLockName() + ".contract-" + std::to_string(GetCurrentProcessId()) +
                            "-" + std::to_string(++worlds);
-  // A name that belongs to an object of another kind, on which CreateMutexA fails.
-  const std::string clash = name + ".event";
-  std::shared_ptr<void> event(CreateEventA(nullptr, TRUE, FALSE, clash.c_str()), CloseHandle);
+  auto other = std::make_shared<OtherAccount>();
   return {[name] { return std::make_unique<Win32CheckLock>(name); },
-          [clash] { return std::make_unique<Win32CheckLock>(clash); }, event};
+          [name, other](int space, Taken how) {
+            Take(*other, (space == kGlobal ? "Global\\" : "Local\\") + name, how);
+          },
+          other};
 }
 #endif
 
@@ -82,11 +130,39 @@ TEST_P(CheckLockContract, ACopyEndingInsideItLeavesItToTheNext) {
   next->Release();
 }
 
-TEST_P(CheckLockContract, ALockThatCouldNotBeMadeNeverRefuses) {
-  const auto first = world_.make_unavailable();
-  ASSERT_TRUE(first->TryAcquire());
-  EXPECT_TRUE(InAnotherCopy(world_.make_unavailable, TakesAndReleases));
-  first->Release();
+TEST_P(CheckLockContract, ReleasingThreadHoldsGivesBackEveryTakeOfThatThreadOnly) {
+  const auto holder = world_.make();
+  ASSERT_TRUE(holder->TryAcquire() && holder->TryAcquire());
+  std::thread([&] { holder->ReleaseThreadHolds(); }).join();  // a thread that holds nothing
+  EXPECT_FALSE(InAnotherCopy(world_.make, TakesAndReleases));
+  holder->ReleaseThreadHolds();
+  EXPECT_TRUE(InAnotherCopy(world_.make, TakesAndReleases));
+}
+
+TEST_P(CheckLockContract, NamesAnotherAccountTookNeverStopOurCopies) {
+  const struct {
+    Taken global, local;
+    bool exclusive;  // our copies still meet, in whichever namespace is left to them
+  } cases[] = {
+      {kHeldUnderNullDacl, kFree, true},       {kOtherType, kFree, true},
+      {kFree, kHeldUnderNullDacl, true},       {kHeldUnderNullDacl, kHeldUnderNullDacl, false},
+      {kOtherType, kHeldUnderNullDacl, false}, {kOtherType, kOtherType, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "global " << c.global << ", local " << c.local);
+    World world = GetParam()();
+    const Taken taken[] = {c.global, c.local};
+    for (int space : {kGlobal, kLocal}) {
+      if (taken[space] != kFree) {
+        world.take(space, taken[space]);
+      }
+    }
+    const auto first = world.make();
+    ASSERT_TRUE(first->TryAcquire());
+    EXPECT_EQ(InAnotherCopy(world.make, TakesAndReleases), !c.exclusive);
+    first->Release();
+    EXPECT_TRUE(InAnotherCopy(world.make, TakesAndReleases));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Fake, CheckLockContract, testing::Values(&Fake));

@@ -17,8 +17,9 @@ struct TMessage {
   uint32_t Time = 0;
 };
 
-// The methods carry the Win32 functions' own names; PeekMessageA and PostMessageA are spelled out
-// so that <windows.h>'s PeekMessage and PostMessage macros never rename them.
+// The methods carry the Win32 functions' own names; PeekMessageA is spelled out so that
+// <windows.h>'s PeekMessage macro never renames it. Nothing the program does posts to its own
+// queue: only the timer callback does, by itself.
 class MessageQueue {
  public:
   virtual ~MessageQueue() = default;
@@ -31,8 +32,6 @@ class MessageQueue {
   // first in the order posted; a timer's message comes after them, and a timer that expires again
   // before its message is taken still has only one message waiting.
   virtual bool PeekMessageA(TMessage* message) = 0;
-  // PostMessageA(no window, ...): to the calling thread's own queue.
-  virtual void PostMessageA(uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
   // SetTimer(no window, 1, elapse, TickCallback): returns the identifier the system chose. The
   // timer's messages carry that identifier in WParam.
   virtual uintptr_t SetTimer(uint32_t elapse_ms) = 0;

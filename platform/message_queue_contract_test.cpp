@@ -36,6 +36,9 @@ class FakeBackend {
  public:
   MessageQueue& Queue() { return queue_; }
   bool PeekWithoutRemoving(TMessage* message) { return queue_.PeekWithoutRemoving(message); }
+  void Post(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+    queue_.PostMessageA(message, wparam, lparam);
+  }
   void ArriveLater(int /*delay_ms*/) {
     queue_.Script({Fake::Hook([this] { ++arrivals_; }), Fake::Arrive({0, kLate, 0, 0, 0})});
   }
@@ -75,6 +78,9 @@ class Win32Backend {
     }
     *message = {reinterpret_cast<uintptr_t>(msg.hwnd), msg.message, msg.wParam, msg.lParam, 0};
     return true;
+  }
+  void Post(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+    ::PostMessageA(nullptr, message, wparam, lparam);
   }
   // Posted from another thread, which is how a message can arrive while this one waits.
   void ArriveLater(int delay_ms) {
@@ -154,9 +160,9 @@ TYPED_TEST(MessageQueueContract, TakesPostedMessagesInOrderWithTheirParametersWh
   TMessage untouched{7, 8, 9, 10, 11};
   TMessage message = untouched;
   EXPECT_FALSE(this->queue_.PeekMessageA(&message));
-  this->queue_.PostMessageA(kOwn + 1, UINTPTR_MAX, INTPTR_MIN);
-  this->queue_.PostMessageA(kOwn + 2, 0, -1);
-  this->queue_.PostMessageA(kOwn + 3, 1, 1);
+  this->backend_.Post(kOwn + 1, UINTPTR_MAX, INTPTR_MIN);
+  this->backend_.Post(kOwn + 2, 0, -1);
+  this->backend_.Post(kOwn + 3, 1, 1);
   const struct {
     uint32_t message;
     uintptr_t wparam;
@@ -177,7 +183,7 @@ TYPED_TEST(MessageQueueContract, TakesPostedMessagesInOrderWithTheirParametersWh
 
 TYPED_TEST(MessageQueueContract, WaitReturnsAtOnceForAMessageNotYetSeen) {
   EXPECT_TRUE(this->Empty());  // the look comes before the arrival
-  this->queue_.PostMessageA(kOwn, 0, 0);
+  this->backend_.Post(kOwn, 0, 0);
   this->backend_.ArriveLater(500);
   this->queue_.WaitMessage();
   EXPECT_EQ(this->backend_.Arrivals(), 0);
@@ -185,8 +191,8 @@ TYPED_TEST(MessageQueueContract, WaitReturnsAtOnceForAMessageNotYetSeen) {
 
 // Peeked at without removal, or left behind when another was removed: either way, seen.
 TYPED_TEST(MessageQueueContract, WaitIgnoresMessagesALookLeftQueued) {
-  this->queue_.PostMessageA(kOwn + 1, 0, 0);
-  this->queue_.PostMessageA(kOwn + 2, 0, 0);
+  this->backend_.Post(kOwn + 1, 0, 0);
+  this->backend_.Post(kOwn + 2, 0, 0);
   TMessage seen;
   ASSERT_TRUE(this->backend_.PeekWithoutRemoving(&seen));
   EXPECT_EQ(seen.Message, kOwn + 1);
@@ -225,7 +231,7 @@ TYPED_TEST(MessageQueueContract, TimerTicksArriveUndispatchedCarryingTheSystemsI
 TYPED_TEST(MessageQueueContract, PostedMessagesGoFirstAndATimerHasOneMessageWaiting) {
   const uintptr_t timer = this->StartTimer(300);
   this->backend_.LetTimersExpire(300, 3);
-  this->queue_.PostMessageA(kOwn, 0, 0);
+  this->backend_.Post(kOwn, 0, 0);
   EXPECT_EQ(this->Take().Message, kOwn);
   TMessage tick = this->Take();
   EXPECT_EQ(tick.Message, kMessageTimer);

@@ -15,8 +15,9 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ElementTree
 
+import pe_image
+
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
-WRITE_AND_EXECUTE = 0x80000000 | 0x20000000
 RT_VERSION, RT_MANIFEST = 16, 24
 SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
 SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
@@ -27,14 +28,6 @@ def expect(condition, message):
     print(("ok      " if condition else "FAILED  ") + message)
     if not condition:
         failures.append(message)
-
-
-def sections_writable_and_executable(data):
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    count, optional_size = struct.unpack_from("<2xH12xH", data, pe + 4)
-    entries = [pe + 24 + optional_size + 40 * i for i in range(count)]
-    return [data[e:e + 8].rstrip(b"\0") for e in entries
-            if struct.unpack_from("<I", data, e + 36)[0] & WRITE_AND_EXECUTE == WRITE_AND_EXECUTE]
 
 
 def resources(res):
@@ -62,8 +55,8 @@ def check_header(options):
     dlls = re.findall(r"^\s+DLL Name: (\S+)$", text, re.MULTILINE)
     expect(dlls and {dll.lower() for dll in dlls} <= ALLOWED_DLLS, "imports only from %s: %s" % (
         sorted(ALLOWED_DLLS), dlls))
-    with open(options.exe, "rb") as f:
-        both = sections_writable_and_executable(f.read())
+    both = [s.name for s in pe_image.read(options.exe).sections_with(
+        pe_image.IMAGE_SCN_MEM_WRITE | pe_image.IMAGE_SCN_MEM_EXECUTE)]
     expect(not both, "no section both writable and executable: %s" % both)
 
 

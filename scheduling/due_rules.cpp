@@ -105,11 +105,6 @@ Rule RuleOf(int32_t period) {
 
 }  // namespace
 
-int32_t WholeMonthsPassed(TSerialDateTime last, TSerialDateTime present) {
-  TSerialDateTime passed;
-  return WholeMonthsPassed(MonthSteps(last), present, &passed);
-}
-
 int32_t WholeMonthsPassed(const MonthSteps& steps, TSerialDateTime present,
                           TSerialDateTime* passed) {
   // Counting up from 1 costs a month step per elapsed month. The month difference instead names

@@ -52,11 +52,9 @@ constexpr PeriodUnit UnitOf(BackupPeriodKind kind) {
 
 DueDecision Decide(const TScheduleSettings& settings, TSerialDateTime present);
 
-// The number of whole calendar months from `last` that are not after `present`: one less than
-// the first n >= 1 with AddMonths(last, n) > present.
-int32_t WholeMonthsPassed(TSerialDateTime last, TSerialDateTime present);
-// The same from the last date already split into its month steps; for a count of 1 or more,
-// `*passed` receives the step of that count.
+// The number of whole calendar months from the last date, split into its month steps, that are
+// not after `present`: one less than the first n >= 1 with steps.At(n) > present. For a count of
+// 1 or more, `*passed` receives the step of that count.
 int32_t WholeMonthsPassed(const MonthSteps& steps, TSerialDateTime present,
                           TSerialDateTime* passed);
 

@@ -42,6 +42,11 @@ int32_t WholeMonthsPassedByCounting(double last, double present) {
   return n - 1;
 }
 
+int32_t WholeMonthsPassed(double last, double present) {
+  double passed;
+  return autobackup::WholeMonthsPassed(MonthSteps(last), present, &passed);
+}
+
 // The direct computation and counting up give the same months, or fail alike.
 void ExpectSameMonths(double last, double present) {
   SCOPED_TRACE(testing::Message() << "last " << last << " present " << present);
@@ -193,6 +198,13 @@ TEST(Decide, DamagedLastBackupDateFailsInEveryKind) {
     for (double last : {-3e9, -700000.0, -693594.0, 2958466.0, 3e6, 1e300, -1e300}) {
       ExpectDecideFailure<EConvertError>(kind, 1, last, 46000.0, "Invalid argument to date encode");
     }
+  }
+}
+
+// Noon of 0001-01-01 lies below its midnight, as every time of a day before 1899-12-30 does.
+TEST(Decide, LastBackupWithinTheCalendarsFirstDayIsADate) {
+  for (int32_t kind : kPeriodKinds) {
+    EXPECT_TRUE(DecideFor(kind, 1, kFirstDate - 0.5, 46000.0).Due) << kind;
   }
 }
 

@@ -13,10 +13,11 @@ std::string LaunchCommandLine(const std::string& program_directory) {
 }
 
 bool StartBackupApplication(const std::string& program_directory, ProcessStarter& starter,
-                            MessageBoxes& boxes) {
+                            MessageBoxes& boxes, ScopedCheckLock& lock) {
   if (starter.Start(LaunchCommandLine(program_directory)) >= kFirstStartedResult) {
     return true;
   }
+  lock.Release();
   boxes.Show(kLaunchFailedText, kLaunchFailedCaption, kLaunchFailedFlags);
   return false;
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/check_lock.h"
 #include "platform/process.h"
 
 namespace autobackup {
@@ -21,9 +22,10 @@ constexpr uint32_t kLaunchFailedFlags = kBoxOk | kBoxIconError;
 std::string LaunchCommandLine(const std::string& program_directory);
 
 // Starts the application from `program_directory` (with its trailing backslash) without waiting
-// for it. When it cannot be started, shows the error box, waits for the user to dismiss it and
-// returns false.
+// for it. When it cannot be started, gives back the check's `lock` (the user's other copies go on
+// checking, and one beside the application starts the backup), shows the error box, waits for
+// the user to dismiss it and returns false.
 bool StartBackupApplication(const std::string& program_directory, ProcessStarter& starter,
-                            MessageBoxes& boxes);
+                            MessageBoxes& boxes, ScopedCheckLock& lock);
 
 }  // namespace autobackup

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake/fake_check_lock.h"
 #include "platform/fake/fake_process.h"
 #ifdef _WIN32
 #include "e2e/standin/standin_harness.h"
@@ -22,6 +23,13 @@ void ExpectOneErrorBox(const FakeMessageBoxes& boxes) {
   EXPECT_EQ("Auto Backup: Tarvik Email Backup not found!", boxes.Shown()[0].text);
   EXPECT_EQ("Error!", boxes.Shown()[0].caption);
   EXPECT_EQ(0x10u, boxes.Shown()[0].flags);
+}
+
+// A start inside a check whose lock could not be made.
+bool Start(const std::string& directory, ProcessStarter& starter, MessageBoxes& boxes) {
+  FakeCheckLock unlocked(nullptr);
+  ScopedCheckLock lock(unlocked);
+  return StartBackupApplication(directory, starter, boxes, lock);
 }
 
 TEST(LaunchCommandLine, QuotesTheApplicationsFullPathAndTheArgument) {
@@ -50,7 +58,7 @@ TEST(StartBackupApplication, StartsTheApplicationNotAProgramAtABlankSeparatedPre
   starter.PlaceProgram("C:\\Program Files\\Mail\\TarvikEmailBackup.exe");
   starter.PlaceProgram("C:\\Program.exe");
 
-  EXPECT_TRUE(StartBackupApplication("C:\\Program Files\\Mail\\", starter, boxes));
+  EXPECT_TRUE(Start("C:\\Program Files\\Mail\\", starter, boxes));
   EXPECT_EQ(1, starter.Runs("C:\\Program Files\\Mail\\TarvikEmailBackup.exe"));
   EXPECT_EQ(0, starter.Runs("C:\\Program.exe"));
   EXPECT_TRUE(boxes.Shown().empty());
@@ -61,7 +69,7 @@ TEST(StartBackupApplication, MissingApplicationDoesNotFallBackToAPrefixProgram) 
   FakeMessageBoxes boxes;
   starter.PlaceProgram("C:\\Program.exe");
 
-  EXPECT_FALSE(StartBackupApplication("C:\\Program Files\\Mail\\", starter, boxes));
+  EXPECT_FALSE(Start("C:\\Program Files\\Mail\\", starter, boxes));
   EXPECT_EQ(0, starter.Runs("C:\\Program.exe"));
   ExpectOneErrorBox(boxes);
 }
@@ -72,7 +80,7 @@ TEST(StartBackupApplication, ThirtyTwoAndAboveAreStartsComparedUnsigned) {
     FakeMessageBoxes boxes;
     starter.AnswerEveryStartWith(result);
 
-    EXPECT_TRUE(StartBackupApplication("C:\\Apps\\", starter, boxes)) << result;
+    EXPECT_TRUE(Start("C:\\Apps\\", starter, boxes)) << result;
     EXPECT_EQ(1u, starter.Attempts().size()) << result;
     EXPECT_TRUE(boxes.Shown().empty()) << result;
   }
@@ -84,7 +92,7 @@ TEST(StartBackupApplication, BelowThirtyTwoShowsExactlyOneErrorBox) {
     FakeMessageBoxes boxes;
     starter.AnswerEveryStartWith(result);
 
-    EXPECT_FALSE(StartBackupApplication("C:\\Apps\\", starter, boxes)) << result;
+    EXPECT_FALSE(Start("C:\\Apps\\", starter, boxes)) << result;
     EXPECT_EQ(1u, starter.Attempts().size()) << result;
     SCOPED_TRACE(result);
     ExpectOneErrorBox(boxes);
@@ -95,8 +103,8 @@ TEST(StartBackupApplication, EveryFailedStartShowsItsOwnBox) {
   FakeProcessStarter starter;
   FakeMessageBoxes boxes;
 
-  EXPECT_FALSE(StartBackupApplication("C:\\Apps\\", starter, boxes));
-  EXPECT_FALSE(StartBackupApplication("C:\\Apps\\", starter, boxes));
+  EXPECT_FALSE(Start("C:\\Apps\\", starter, boxes));
+  EXPECT_FALSE(Start("C:\\Apps\\", starter, boxes));
   EXPECT_EQ(2u, starter.Attempts().size());
   EXPECT_EQ(2u, boxes.Shown().size());
 }
@@ -124,7 +132,7 @@ TEST_F(StartBackupApplicationOnWindows, TheApplicationReceivesOnlyAutoAndTheDeco
   const std::string application = directory_ + "TarvikEmailBackup.exe";
   ASSERT_TRUE(CopyProgram(BesideThisProgram(AUTOBACKUP_STANDIN), application));
 
-  EXPECT_TRUE(StartBackupApplication(directory_, starter_, boxes_));
+  EXPECT_TRUE(Start(directory_, starter_, boxes_));
   const std::vector<StandInRun> runs = WaitForRuns(application, 1, kStandInTimeoutMs);
   EXPECT_TRUE(RunsOf(decoy_).empty());
   EXPECT_TRUE(boxes_.Shown().empty());
@@ -134,7 +142,7 @@ TEST_F(StartBackupApplicationOnWindows, TheApplicationReceivesOnlyAutoAndTheDeco
 }
 
 TEST_F(StartBackupApplicationOnWindows, MissingApplicationIsReportedOnceAndTheDecoyNeverRuns) {
-  EXPECT_FALSE(StartBackupApplication(directory_, starter_, boxes_));
+  EXPECT_FALSE(Start(directory_, starter_, boxes_));
   ExpectOneErrorBox(boxes_);
   EXPECT_TRUE(RunsOf(decoy_).empty());
 }

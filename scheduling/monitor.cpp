@@ -3,7 +3,7 @@
 #include "calendar/calendar.h"
 #include "scheduling/due_rules.h"
 #include "scheduling/launch.h"
-#include "settings/registry.h"
+#include "settings/registry_access.h"
 #include "settings/schedule_key.h"
 
 namespace autobackup {
@@ -13,8 +13,8 @@ bool CheckSchedule(const std::string& program_directory, const TMonitorServices&
   // ticking together would both find one backup due and start it twice. A copy never waits, which
   // would block its message loop; it lets the tick pass without even opening the key (which may
   // create it), since the holder is deciding on that very schedule. Released after the key is
-  // closed, on every way out of the check.
-  const ScopedCheckLock lock(services.lock);
+  // closed, on every way out of the check, or earlier before a box that waits on the user.
+  ScopedCheckLock lock(services.lock);
   if (!lock.Held()) {
     return false;
   }
@@ -40,7 +40,7 @@ bool CheckSchedule(const std::string& program_directory, const TMonitorServices&
     const DueDecision decision = Decide(settings, present);
     // A failed start writes nothing, so the next check tries again.
     if (decision.Due &&
-        StartBackupApplication(program_directory, services.starter, services.boxes)) {
+        StartBackupApplication(program_directory, services.starter, services.boxes, lock)) {
       registry.PutDouble(kLastBackupDate, decision.NewLastBackupDate);
     }
   }

@@ -13,6 +13,7 @@
 #include "scheduling/due_rules.h"
 #include "scheduling/monitor.h"
 #include "settings/schedule_key.h"
+#include "testing/schedule_writer.h"
 
 namespace autobackup {
 namespace {
@@ -27,16 +28,8 @@ void CheckNothingDue(benchmark::State& state, int32_t kind) {
   FakeNamedMutex mutex;
   FakeCheckLock lock(&mutex);
   TMonitorServices services{registry, clock, queue, starter, boxes, lock};
-  RegKey key = 0;
-  registry.CreateKey(kRootCurrentUser, kScheduleKeyPath + 1, &key);
   // About a quarter of an hour ago: not due for an interval of one unit of any kind.
-  const double last = CurrentDateTime(clock) - 0.01, time = 0;
-  const int32_t interval = 1;
-  registry.SetValue(key, kLastBackupDate, kTypeBinary, &last, 8);
-  registry.SetValue(key, kBackupTime, kTypeBinary, &time, 8);
-  registry.SetValue(key, kBackupPeriod, kTypeDword, &kind, 4);
-  registry.SetValue(key, kBackupInterval, kTypeDword, &interval, 4);
-  registry.CloseKey(key);
+  WriteSchedule(registry, {CurrentDateTime(clock) - 0.01, 0, kind, 1});
   for (auto _ : state) {
     benchmark::DoNotOptimize(CheckSchedule("C:\\Apps\\", services));
   }
@@ -68,13 +61,10 @@ void CheckDue(benchmark::State& state, int32_t kind) {
   FakeNamedMutex mutex;
   FakeCheckLock lock(&mutex);
   TMonitorServices services{registry, clock, queue, starter, boxes, lock};
+  const double last = CurrentDateTime(clock) - 365.25;
+  WriteSchedule(registry, {last, 0, kind, 1});
   RegKey key = 0;
-  registry.CreateKey(kRootCurrentUser, kScheduleKeyPath + 1, &key);
-  const double last = CurrentDateTime(clock) - 365.25, time = 0;
-  const int32_t interval = 1;
-  registry.SetValue(key, kBackupTime, kTypeBinary, &time, 8);
-  registry.SetValue(key, kBackupPeriod, kTypeDword, &kind, 4);
-  registry.SetValue(key, kBackupInterval, kTypeDword, &interval, 4);
+  registry.OpenKey(kRootCurrentUser, kScheduleKeyPath + 1, &key);
   for (auto _ : state) {
     registry.SetValue(key, kLastBackupDate, kTypeBinary, &last, 8);
     benchmark::DoNotOptimize(CheckSchedule("C:\\Apps\\", services));

@@ -21,6 +21,7 @@
 #include "scheduling/due_rules.h"
 #include "scheduling/monitor.h"
 #include "settings/schedule_key.h"
+#include "testing/schedule_writer.h"
 
 namespace {
 
@@ -67,18 +68,10 @@ double Median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-void WriteSchedule(Registry& registry, Clock& clock) {
-  RegKey key = 0;
-  registry.CreateKey(kRootCurrentUser, kScheduleKeyPath + 1, &key);
-  // Last backed up half a day ago, once a day: every check reads and decides, none is due for
-  // the next twelve hours.
-  const double last = CurrentDateTime(clock) - 0.5, time = 0.5;
-  const int32_t period = kDays, interval = 1;
-  registry.SetValue(key, kLastBackupDate, kTypeBinary, &last, 8);
-  registry.SetValue(key, kBackupTime, kTypeBinary, &time, 8);
-  registry.SetValue(key, kBackupPeriod, kTypeDword, &period, 4);
-  registry.SetValue(key, kBackupInterval, kTypeDword, &interval, 4);
-  registry.CloseKey(key);
+// Last backed up half a day ago, once a day: every check reads and decides, none is due for the
+// next twelve hours.
+void WriteNotDueSchedule(Registry& registry, Clock& clock) {
+  WriteSchedule(registry, {CurrentDateTime(clock) - 0.5, 0.5, kDays, 1});
 }
 
 int Measure(int checks, int rounds) {
@@ -89,7 +82,7 @@ int Measure(int checks, int rounds) {
   Win32MessageBoxes boxes;
   Win32CheckLock lock(CheckLockName());
   const TMonitorServices services{registry, clock, queue, starter, boxes, lock};
-  WriteSchedule(registry, clock);
+  WriteNotDueSchedule(registry, clock);
   auto check = [&] {
     if (CheckSchedule("C:\\Apps\\", services)) {
       std::abort();  // the schedule went missing under the measurement
@@ -136,7 +129,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(mode, "setup") == 0) {
     Win32Registry registry;
     Win32Clock clock;
-    WriteSchedule(registry, clock);
+    WriteNotDueSchedule(registry, clock);
     return 0;
   }
   if (std::strcmp(mode, "remove") == 0) {

@@ -36,6 +36,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 WINE_RUN = os.path.join(HERE, "..", "..", "scripts", "wine-run")
 WINESERVER = "/usr/lib/wine/wineserver"
 STANDIN_NAME = "TarvikEmailBackup.exe"
+sys.path.insert(0, os.path.join(HERE, "..", "..", "release"))
+import pe_image  # noqa: E402  (the PE reader the release checks share)
 DAY = datetime.timedelta(days=1)
 
 
@@ -167,19 +169,21 @@ class Suite:
             env.pop("DISPLAY", None)
         return env
 
-    def tool(self, *words):
-        """Runs the schedule tool once with the given commands; its output lines, split."""
-        limit = 60 * self.slow
+    def run_tool(self, exe, words, limit):
+        """Runs one of the test tools once under Wine; its exit code, output and error output."""
         # Files, not pipes: the wineserver that a run starts inherits them and outlives the run,
         # and waiting for the end of a pipe would wait for the server.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            code = subprocess.run([WINE_RUN, self.home, self.arch, self.tool_exe, *words],
+            code = subprocess.run([WINE_RUN, self.home, self.arch, exe, *words],
                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                   env=self.environment(limit), timeout=limit + 30).returncode
             out.seek(0)
             err.seek(0)
-            output = out.read().decode("latin-1")
-            errors = err.read().decode("latin-1")
+            return code, out.read().decode("latin-1"), err.read().decode("latin-1")
+
+    def tool(self, *words):
+        """Runs the schedule tool once with the given commands; its output lines, split."""
+        code, output, errors = self.run_tool(self.tool_exe, words, 60 * self.slow)
         if code != 0:
             raise Failure("schedule tool %s failed (%d): %s%s" % (" ".join(words), code, output,
                                                                    errors))
@@ -322,15 +326,7 @@ class Suite:
 
     def box_tool(self, *words):
         """Runs the box tool once; its exit code and output lines."""
-        limit = 90 * self.slow
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            code = subprocess.run([WINE_RUN, self.home, self.arch, self.options.box_tool, *words],
-                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                  env=self.environment(limit), timeout=limit + 30).returncode
-            out.seek(0)
-            err.seek(0)
-            output = out.read().decode("latin-1")
-            errors = err.read().decode("latin-1")
+        code, output, errors = self.run_tool(self.options.box_tool, words, 90 * self.slow)
         if code not in (0, 1):
             raise Failure("box tool %s failed (%d): %s%s" % (" ".join(words), code, output, errors))
         return code, [line.rstrip("\r") for line in output.splitlines()]
@@ -376,22 +372,28 @@ FIRST_CHECK_NOT_BEFORE = 13.5
 EXTRA_CHECKS_SECONDS = 3.5
 
 
-def no_schedule_key(suite):
-    lines = suite.tool("delete-key", "key")
-    expect(lines[1] == ["key", "absent", "parent", "absent"], "key not removed: %s" % lines[1])
-    exe = suite.scratch("no-schedule-key")
+def run_to_quiet_exit(suite, name, waited_for):
+    """Runs a scratch copy that must end by itself with exit code 0, not before `waited_for`
+    could happen, and without starting the backup application."""
+    exe = suite.scratch(name)
     suite.start(exe, limit=60)
     code = suite.wait_for_exit(60)
     seconds = suite.seconds_running()
     print("exit code %d after %.1f s" % (code, seconds))
     expect(code == 0, "exit code %d, not 0" % code)
-    expect(seconds >= FIRST_CHECK_NOT_BEFORE, "ended after %.1f s, before the settling delay "
-           "could pass" % seconds)
+    expect(seconds >= FIRST_CHECK_NOT_BEFORE, "ended after %.1f s, before %s" % (
+        seconds, waited_for))
+    expect(parse_standin_log(log_of(os.path.join(os.path.dirname(exe), STANDIN_NAME))) == [],
+           "the backup application was started")
+
+
+def no_schedule_key(suite):
+    lines = suite.tool("delete-key", "key")
+    expect(lines[1] == ["key", "absent", "parent", "absent"], "key not removed: %s" % lines[1])
+    run_to_quiet_exit(suite, "no-schedule-key", "the settling delay could pass")
     key = suite.tool("key")[0]
     expect(key == ["key", "present", "values", "0", "subkeys", "0"],
            "the schedule key is not there empty: %s" % " ".join(key))
-    expect(parse_standin_log(log_of(os.path.join(os.path.dirname(exe), STANDIN_NAME))) == [],
-           "the backup application was started")
 
 
 def backup_time_missing(suite):
@@ -400,21 +402,12 @@ def backup_time_missing(suite):
     suite.tool("delete", "BackupTime")
     before = {name: suite.value(name) for name in ("LastBackupDate", "BackupPeriod",
                                                    "BackupInterval")}
-    exe = suite.scratch("backup-time-missing")
-    suite.start(exe, limit=60)
-    code = suite.wait_for_exit(60)
-    seconds = suite.seconds_running()
-    print("exit code %d after %.1f s" % (code, seconds))
-    expect(code == 0, "exit code %d, not 0" % code)
-    expect(seconds >= FIRST_CHECK_NOT_BEFORE, "ended after %.1f s, before the first check "
-           "could run" % seconds)
+    run_to_quiet_exit(suite, "backup-time-missing", "the first check could run")
     for name, value in before.items():
         expect(suite.value(name) == value, "%s changed from %s" % (name, value))
     expect(suite.value("BackupTime") is None, "BackupTime was written")
     key = suite.tool("key")[0]
     expect(key[:4] == ["key", "present", "values", "3"], "values added: %s" % " ".join(key))
-    expect(parse_standin_log(log_of(os.path.join(os.path.dirname(exe), STANDIN_NAME))) == [],
-           "the backup application was started")
 
 
 def due_daily(suite, name, arguments=(), program_folder=".", decoy=None):
@@ -519,6 +512,58 @@ def two_copies(suite, name, stagger):
     suite.expect_no_boxes()
 
 
+# A copy's first check comes about 14 s after its start: one tick of start-up, twelve settling.
+FIRST_CHECK_BY = 17
+
+
+def check_lock(suite, name, variant):
+    """Nothing outside one copy's check keeps the check lock from the user's other copies. With
+    "error-box" a stale copy in a folder without the backup application has its "Error!" box
+    open when a good copy starts 2 s later beside the application; with "name-held" a helper
+    holds the lock's global name under a NULL DACL, as another account could. Either way the good
+    copy starts the backup once by its first check and writes the date the rules give."""
+    old = suite.daily_schedule("now-3.9")
+    exe = suite.scratch(name)
+    standin = os.path.join(os.path.dirname(exe), STANDIN_NAME)
+    if variant == "error-box":
+        stale = suite.scratch(name + "-stale")
+        os.remove(os.path.join(os.path.dirname(stale), STANDIN_NAME))
+        suite.start_second(stale)
+        time.sleep(2)
+    else:
+        helper = suite.launch(suite.tool_exe, ["hold-lock-name", "120"], 150, name + ".txt")
+        said = os.path.join(os.path.dirname(suite.tool_exe), name + ".txt")
+        deadline = time.monotonic() + 60 * suite.slow
+        while "holding" not in open(said).read():
+            expect(helper.poll() is None and time.monotonic() < deadline,
+                   "the helper did not take the name: %s" % open(said).read())
+            time.sleep(0.2)
+        print(open(said).read().strip())
+    suite.start(exe)
+    runs = suite.wait_for_starts(standin, 1, FIRST_CHECK_BY)
+    expect(runs, "no start of the backup application after %.1f s (running: %s)" % (
+        suite.seconds_running(), suite.running()))
+    print("started after %.1f s" % suite.seconds_running())
+    if variant == "error-box":
+        box = suite.wait_for_box(LAUNCH_FAILURE_TITLE, 5)
+        expect(box["count"] == 1, "%d boxes open, not the stale copy's one" % box["count"])
+    else:
+        expect(helper.poll() is None, "the helper let go of the name before the start")
+    time.sleep(EXTRA_CHECKS_SECONDS)
+    suite.expect_one_unattended_start(parse_standin_log(log_of(standin)))
+    expected = suite.tool("decide", "hex:" + old, "1", "1", "now")[0]
+    new, new_text = suite.date("LastBackupDate")
+    expect(expected[1] == "due" and new == expected[3],
+           "LastBackupDate is %s (%s), the rules give %s" % (new, new_text, " ".join(expected)))
+    if variant == "error-box":
+        # After OK the stale copy finds nothing due: no second box.
+        suite.press_ok(LAUNCH_FAILURE_TITLE)
+        time.sleep(EXTRA_CHECKS_SECONDS)
+        suite.expect_no_boxes()
+        expect(suite.second.poll() is None, "the stale copy ended (code %s)" % suite.second.poll())
+    expect(suite.running(), "AutoBackup.exe ended (code %s)" % suite.program.returncode)
+
+
 def add_months(moment, count):
     """Calendar-month stepping with the day clamped to the target month, time of day kept."""
     month = moment.month - 1 + count
@@ -585,31 +630,17 @@ REPORT_TITLE = "Application Error"
 LAUNCH_FAILURE_TITLE = "Error!"
 # First line of the report: failure type, module file, offset in it.
 REPORT_FIRST_LINE = re.compile(rb"^Exception (\w+) in module (.+) at ([0-9A-F]{8})\.$")
-IMAGE_SCN_CNT_CODE = 0x20
 
 
 def pe_layout(path):
     """The image base and the code sections (name, start, end as offsets from the load address)
     of a PE executable, read from its headers."""
-    with open(path, "rb") as f:
-        data = f.read()
-    expect(data[:2] == b"MZ", "%s is no executable" % path)
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    expect(data[pe:pe + 4] == b"PE\0\0", "%s has no PE header" % path)
-    sections, optional_size = struct.unpack_from("<2xH12xH", data, pe + 4)
-    optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    image_base = struct.unpack_from("<Q" if magic == 0x20B else "<I", data,
-                                    optional + (24 if magic == 0x20B else 28))[0]
-    code = []
-    for i in range(sections):
-        entry = optional + optional_size + 40 * i
-        name = data[entry:entry + 8].rstrip(b"\0").decode("latin-1")
-        virtual_size, virtual_address = struct.unpack_from("<II", data, entry + 8)
-        characteristics = struct.unpack_from("<I", data, entry + 36)[0]
-        if characteristics & IMAGE_SCN_CNT_CODE:
-            code.append((name, virtual_address, virtual_address + virtual_size))
-    return image_base, code
+    try:
+        image = pe_image.read(path)
+    except ValueError as error:
+        raise Failure("%s: %s" % (path, error))
+    code = image.sections_with(pe_image.IMAGE_SCN_CNT_CODE)
+    return image.image_base, [(s.name, s.start, s.end) for s in code]
 
 
 def function_at(suite, exe, image_base, offset):
@@ -809,6 +840,8 @@ SCENARIOS = {
     "monthly-from-31st": monthly_from_31st,
     "two-copies-together": lambda suite: two_copies(suite, "two-copies-together", 0),
     "two-copies-staggered": lambda suite: two_copies(suite, "two-copies-staggered", 0.5),
+    "check-lock-error-box": lambda suite: check_lock(suite, "check-lock-error-box", "error-box"),
+    "check-lock-name-held": lambda suite: check_lock(suite, "check-lock-name-held", "name-held"),
     "last-backup-date-4-bytes": last_backup_date_4_bytes,
     "backup-period-string": backup_period_string,
     # Three boxes of up to 40 s each.

@@ -12,6 +12,8 @@
 //   delete-key                       removes the schedule key tree (and its parent when empty)
 //   decide LAST PERIOD INTERVAL PRESENT   what the due-date rules give
 //   boxes                            the dialog boxes on the screen, with title and text
+//   hold-lock-name SECONDS           makes the check lock's global name first, as another account
+//                                    could (its own mutex under a NULL DACL), and holds it
 // DATE, LAST and PRESENT take the forms of schedule_text.h. One output line per command; a
 // malformed command or a failed registry call ends the tool with code 2 before the next runs.
 #include <windows.h>
@@ -24,6 +26,7 @@
 #include "calendar/extended.h"
 #include "e2e/tools/schedule_text.h"
 #include "failure/failures.h"
+#include "platform/win32/win32_check_lock.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_registry.h"
 #include "scheduling/due_rules.h"
@@ -59,6 +62,7 @@ class Tool {
   void Decide(const std::string& last, const std::string& period, const std::string& interval,
               const std::string& present);
   void Boxes();
+  void HoldLockName(int32_t seconds);
 
   Win32Registry registry_;
   Win32Clock clock_;
@@ -266,6 +270,26 @@ void Tool::Boxes() {
   std::printf("boxes end\n");
 }
 
+void Tool::HoldLockName(int32_t seconds) {
+  alignas(DWORD) BYTE everyone[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof everyone;
+  SECURITY_DESCRIPTOR descriptor;
+  CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
+  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorOwner(&descriptor, everyone, FALSE);  // not this user, as another's is
+  SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+  const std::string name = "Global\\" + CheckLockName();
+  HANDLE mutex = CreateMutexA(&attributes, TRUE, name.c_str());
+  if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+    throw Failed{"could not make " + name + " first"};
+  }
+  std::printf("holding %s\n", name.c_str());
+  std::fflush(stdout);
+  Sleep(static_cast<DWORD>(seconds) * 1000);
+  CloseHandle(mutex);
+}
+
 int Tool::Run(const std::vector<std::string>& words) {
   words_ = words;
   at_ = 0;
@@ -312,6 +336,12 @@ int Tool::Run(const std::vector<std::string>& words) {
         Decide(last, period, interval, Next("present"));
       } else if (command == "boxes") {
         Boxes();
+      } else if (command == "hold-lock-name") {
+        int32_t seconds = 0;
+        if (!ParseInt32(Next("seconds"), &seconds) || seconds < 0) {
+          throw Failed{"hold-lock-name needs seconds"};
+        }
+        HoldLockName(seconds);
       } else {
         throw Failed{"unknown command " + command};
       }

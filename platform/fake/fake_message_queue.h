@@ -48,10 +48,11 @@ class FakeMessageQueue : public MessageQueue {
   void ExpireTimers();
   // PeekMessageA with PM_NOREMOVE.
   bool PeekWithoutRemoving(TMessage* message);
+  // PostMessageA(no window, ...) by the test, to the queue's own thread.
+  void PostMessageA(uint32_t message, uintptr_t wparam, intptr_t lparam);
 
   void WaitMessage() override;
   bool PeekMessageA(TMessage* message) override;
-  void PostMessageA(uint32_t message, uintptr_t wparam, intptr_t lparam) override;
   uintptr_t SetTimer(uint32_t elapse_ms) override;
   void KillTimer(uintptr_t identifier) override;
 

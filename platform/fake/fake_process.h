@@ -2,6 +2,7 @@
 // and which boxes were shown.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,8 +58,14 @@ class FakeMessageBoxes : public MessageBoxes {
 
   int Show(const std::string& text, const std::string& caption, uint32_t flags) override {
     shown_.push_back({text, caption, flags});
+    if (while_shown) {
+      while_shown();
+    }
     return kAnswerOk;
   }
+
+  // Runs while each box is up, before the user's answer.
+  std::function<void()> while_shown;
 
   const std::vector<Box>& Shown() const { return shown_; }
 

@@ -136,7 +136,10 @@ LONG WINAPI FaultFilter(EXCEPTION_POINTERS* info) {
       return EXCEPTION_CONTINUE_EXECUTION;
     }
   }
-  // Reported from here, with no cleanup: the first fault taken is the one the user sees.
+  // Reported from here, with no cleanup: the first fault taken is the one the user sees. Nothing
+  // unwinds this thread's check, so its hold of the check lock is given back here, on the only
+  // thread that can, before any box waits on the user.
+  reporting->check_lock.ReleaseThreadHolds();
   if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
     // Too little stack is left here for a message box.
     HANDLE thread = CreateThread(nullptr, 0, ReportOnFreshStack, nullptr, 0, nullptr);

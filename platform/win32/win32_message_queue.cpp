@@ -30,10 +30,6 @@ bool Win32MessageQueue::PeekMessageA(TMessage* message) {
   return true;
 }
 
-void Win32MessageQueue::PostMessageA(uint32_t message, uintptr_t wparam, intptr_t lparam) {
-  ::PostMessageA(nullptr, message, wparam, lparam);
-}
-
 // With no window the identifier 1 is ignored and the system picks its own.
 uintptr_t Win32MessageQueue::SetTimer(uint32_t elapse_ms) {
   return ::SetTimer(nullptr, 1, elapse_ms, TickCallback);

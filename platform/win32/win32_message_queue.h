@@ -12,7 +12,6 @@ class Win32MessageQueue : public MessageQueue {
  public:
   void WaitMessage() override;
   bool PeekMessageA(TMessage* message) override;
-  void PostMessageA(uint32_t message, uintptr_t wparam, intptr_t lparam) override;
   uintptr_t SetTimer(uint32_t elapse_ms) override;
   void KillTimer(uintptr_t identifier) override;
 };

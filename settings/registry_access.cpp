@@ -1,5 +1,5 @@
 // TRegistry on the registry back end it was given.
-#include "settings/registry.h"
+#include "settings/registry_access.h"
 
 #include <cstring>
 

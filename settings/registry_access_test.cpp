@@ -1,6 +1,6 @@
 // TRegistry on the fake and, under Wine, on the real registry: the schedule key, malformed
 // values and their messages, bit-exact doubles, and that every key is closed exactly once.
-#include "settings/registry.h"
+#include "settings/registry_access.h"
 
 #include <gtest/gtest.h>
 
