@@ -2,6 +2,7 @@
 // under Wine, against the real registry: the two must answer alike.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "platform/registry_test_backends.h"
@@ -105,7 +106,6 @@ TYPED_TEST(RegistryContract, SetReplacesTypeAndSizeAndEveryHandleToTheKeySeesIt)
   EXPECT_NE(reader, writer);
   this->Set(writer, "Value", kTypeDword, {1, 0, 0, 0});
   this->Set(writer, "VALUE", kTypeBinary, {9, 8, 7, 6, 5, 4, 3, 2});
-  EXPECT_EQ(this->reg_.SetValue(writer, "Value", kTypeBinary, nullptr, 8), kStatusNoAccess);
   EXPECT_EQ(this->reg_.CloseKey(writer), kStatusSuccess);
   Bytes buffer(8);
   RegType type = kTypeNone;
@@ -114,6 +114,25 @@ TYPED_TEST(RegistryContract, SetReplacesTypeAndSizeAndEveryHandleToTheKeySeesIt)
   EXPECT_EQ(type, kTypeBinary);
   EXPECT_EQ(buffer, (Bytes{9, 8, 7, 6, 5, 4, 3, 2}));
   this->reg_.CloseKey(reader);
+}
+
+TYPED_TEST(RegistryContract, SetWithASizeButNoDataIsRefusedAndChangesNothing) {
+  // Where the 32-bit Wine loader runs through qemu-user, the emulator turns the bad pointer into
+  // a short write to the wineserver, which ends the process: the native runs check it.
+  const char* emulation = std::getenv("AUTOBACKUP_EMULATION");
+  if (TypeParam::kReal && emulation != nullptr) {
+    GTEST_SKIP() << emulation << ", where a bad pointer handed to the system ends the process";
+  }
+  RegKey key = this->Create("Shared");
+  this->Set(key, "Value", kTypeDword, {1, 0, 0, 0});
+  EXPECT_EQ(this->reg_.SetValue(key, "Value", kTypeBinary, nullptr, 8), kStatusNoAccess);
+  Bytes buffer(8);
+  RegType type = kTypeNone;
+  uint32_t size = 8;
+  ASSERT_EQ(this->reg_.QueryValue(key, "Value", &type, buffer.data(), &size), kStatusSuccess);
+  EXPECT_EQ(type, kTypeDword);
+  EXPECT_EQ(size, 4u);
+  this->reg_.CloseKey(key);
 }
 
 TYPED_TEST(RegistryContract, NullAndClosedHandlesFailEveryCall) {

@@ -20,6 +20,7 @@ namespace autobackup {
 
 struct FakeRegistryBackend {
   static constexpr const char* kName = "Fake";
+  static constexpr bool kReal = false;
   RegKey Root() const { return kRootCurrentUser; }
   // The key (made if missing) can no longer be opened or created with full access.
   void Deny(const std::string& path) { ASSERT_EQ(registry.DenyAccess(Root(), path), 0); }
@@ -32,6 +33,7 @@ struct FakeRegistryBackend {
 #ifdef _WIN32
 struct RealRegistryBackend {
   static constexpr const char* kName = "Real";
+  static constexpr bool kReal = true;
   RealRegistryBackend() {
     static int made = 0;
     scratch =

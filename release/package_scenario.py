@@ -2,7 +2,8 @@
 """The package as a user gets it, under Wine: the zip from cpack unpacked beside the stand-in
 backup application in a folder with blanks in its path, the log-on entry registered with the user
 guide's own command, the program started as that entry names it, one backup on a due daily
-schedule. Uses the helpers and the display of the whole-program scenarios (see --help)."""
+schedule. Runs as one of the whole-program scenarios, with their helpers, in its own prefix and
+on its own display (see --help)."""
 
 import argparse
 import os
@@ -68,7 +69,7 @@ def run_batch(suite, name, line, limit=120):
     os.makedirs(unix_path(suite, SCRIPTS), exist_ok=True)
     with open(unix_path(suite, SCRIPTS + "\\" + name), "w", newline="\r\n") as f:
         f.write("@echo off\n%s\n" % line)
-    result = subprocess.run([scenarios.WINE_RUN, suite.build, suite.arch, "cmd", "/c",
+    result = subprocess.run([scenarios.WINE_RUN, suite.home, suite.arch, "cmd", "/c",
                              SCRIPTS + "\\" + name], stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                             env=suite.environment(limit), timeout=limit + 30)
@@ -117,6 +118,10 @@ def package(suite, options):
     suite.expect_no_boxes()
 
 
+# What its waits add up to on a native build, with room for a loaded machine.
+SECONDS = 150
+
+
 def main():
     parser = argparse.ArgumentParser()
     for option in ("--build", "--tool", "--standin", "--cpack", "--guide", "--license",
@@ -124,20 +129,8 @@ def main():
         parser.add_argument(option, required=True)
     parser.add_argument("--arch", choices=("64", "32"), required=True)
     options = parser.parse_args()
-    suite = scenarios.Suite(options)
-    try:
-        expect(os.path.exists(os.path.join(suite.state, "display")),
-               "no display: the suite's display-start fixture has not run")
-        try:
-            package(suite, options)
-        finally:
-            run_batch(suite, "unregister.bat", 'reg delete "%s" /v AutoBackup /f' % RUN_KEY)
-            suite.stop_wine()
-    except scenarios.Failure as failure:
-        print("FAILED: %s" % failure)
-        return 1
-    print("passed")
-    return 0
+    # The log-on entry stays in the scenario's copy of the prefix, which the next run replaces.
+    return scenarios.run(options, "package", SECONDS, lambda suite: package(suite, options))
 
 
 if __name__ == "__main__":

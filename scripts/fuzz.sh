@@ -24,9 +24,9 @@ if ! { cmake --preset fuzz -B "$build" >"$build-configure.log" 2>&1 &&
 fi
 build=$(cd "$build" && pwd)
 
-status=0
-for t in "${targets[@]}"; do
-  work=$build/fuzz-work/$t
+# FUZZ_TOGETHER=1 runs the targets side by side instead of in turn (the test command's short run).
+run_target() {
+  local t=$1 work=$build/fuzz-work/$1 result runs
   mkdir -p "$work/corpus" "$build/artifacts"
   # -jobs=1 runs the fuzzer in a child whose output goes to fuzz-0.log in the current folder.
   (cd "$work" && nice -n 19 "$build/fuzz/${t}_fuzzer" -max_total_time="$seconds" -timeout=10 \
@@ -39,9 +39,21 @@ for t in "${targets[@]}"; do
   if [ "$result" -eq 0 ]; then
     echo "fuzz $t: passed (${seconds} s, ${runs:-?} inputs)"
   else
-    status=1
     echo "fuzz $t: failed, see $build/fuzz-$t.log"
     grep -E 'broken property|runtime error|ERROR: (Address|libFuzzer)' "$build/fuzz-$t.log" | head -n 3
+    return 1
   fi
-done
+}
+
+status=0
+if [ "${FUZZ_TOGETHER:-0}" = 1 ]; then
+  for t in "${targets[@]}"; do run_target "$t" >"$build/fuzz-$t.result" & done
+  wait
+  for t in "${targets[@]}"; do
+    cat "$build/fuzz-$t.result"
+    grep -q "^fuzz $t: passed" "$build/fuzz-$t.result" || status=1
+  done
+else
+  for t in "${targets[@]}"; do run_target "$t" || status=1; done
+fi
 exit $status
