@@ -42,7 +42,7 @@ BENCHMARK_CAPTURE(CheckNothingDue, months, kMonths);
 // Starts succeed at once and record nothing, so that a long run does not grow a history.
 class InstantStarter : public ProcessStarter {
  public:
-  uint32_t Start(const std::string&) override { return 33; }
+  bool Start(const std::string&, const std::string&) override { return true; }
 };
 class NoBoxes : public MessageBoxes {
  public:
