@@ -58,13 +58,6 @@ constexpr uint32_t kFailFastCode = 0xC0000409;
   ExitProcess(1);
 }
 
-// Runs on the faulting thread just before any report made without unwinding. Cleanups that must
-// not wait on the box (the user may leave it open for days) go here: nothing unwinds this
-// thread's check, so its hold of the check lock is given back here, on the only thread that can.
-void BeforeDirectReport() {
-  reporting->check_lock.ReleaseThreadHolds();
-}
-
 void Record(const EXCEPTION_RECORD& record) {
   fault.Code = record.ExceptionCode;
   fault.Address = record.ExceptionAddress;
@@ -106,7 +99,9 @@ DWORD WINAPI ReportOverflowWhenWoken(LPVOID) {
 // Wakes the reporting thread and waits, a bounded time, for its box; once the box is up the user
 // decides when the process ends. Only calls that need next to no stack.
 [[noreturn]] void ReportOverflow() {
-  BeforeDirectReport();
+  // The report gives back the check lock before its box, but on the reporting thread, which holds
+  // none of it: the overflowed check's hold is given back here, on the only thread that can.
+  reporting->check_lock.ReleaseThreadHolds();
   if (overflow_reporter != nullptr && SetEvent(overflow_event)) {
     const HANDLE ends[] = {box_up_event, overflow_reporter};
     if (WaitForMultipleObjects(2, ends, FALSE, kBoxWaitMilliseconds) == WAIT_OBJECT_0) {
@@ -280,7 +275,6 @@ LONG WINAPI FaultFilter(EXCEPTION_POINTERS* info) {
   if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW || fault.Code == EXCEPTION_STACK_OVERFLOW) {
     ReportOverflow();
   }
-  BeforeDirectReport();
   ReportRecordedFault(*reporting);
 }
 
@@ -288,7 +282,6 @@ LONG WINAPI FaultFilter(EXCEPTION_POINTERS* info) {
 // on a thread that catches nothing) is reported all the same; terminate with no failure at all
 // (a pure virtual call, a rethrow outside a handler) is reported as the system's fail-fast code.
 [[noreturn]] void ReportOnTerminate() {
-  BeforeDirectReport();
   if (std::current_exception()) {
     ReportCurrentFailure(*reporting);
   }
