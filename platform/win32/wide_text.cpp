@@ -4,12 +4,12 @@
 
 namespace autobackup {
 
-std::wstring WideFromUtf8(std::string_view text) {
+WideText WideFromUtf8(std::string_view text) {
   if (text.empty()) {
     return {};
   }
   const int size = static_cast<int>(text.size());
-  std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0), L'\0');
+  WideText wide(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], static_cast<int>(wide.size()));
   return wide;
 }

@@ -14,7 +14,7 @@ constexpr DWORD kLongestPath = 32767;
 // Read in full, however deep the folder: a cut path would name the wrong directory or file.
 // Empty when no module is loaded at `module`.
 std::string FileNameOf(HMODULE module) {
-  std::wstring path(MAX_PATH + 1, L'\0');
+  WideText path(MAX_PATH + 1, L'\0');
   for (;;) {
     const DWORD size = static_cast<DWORD>(path.size());
     const DWORD length = GetModuleFileNameW(module, &path[0], size);

@@ -8,7 +8,7 @@ namespace autobackup {
 namespace {
 
 // `command_line` may be changed in place, as CreateProcessW does.
-bool CreateProcessFor(const wchar_t* application, std::wstring& command_line,
+bool CreateProcessFor(const wchar_t* application, WideText& command_line,
                       const wchar_t* current_directory, PROCESS_INFORMATION* process) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -18,8 +18,8 @@ bool CreateProcessFor(const wchar_t* application, std::wstring& command_line,
                         current_directory, &startup, process) != FALSE;
 }
 
-std::wstring CurrentDirectory() {
-  std::wstring directory(GetCurrentDirectoryW(0, nullptr), L'\0');
+WideText CurrentDirectory() {
+  WideText directory(GetCurrentDirectoryW(0, nullptr), L'\0');
   directory.resize(GetCurrentDirectoryW(static_cast<DWORD>(directory.size()), &directory[0]));
   return directory;
 }
@@ -29,9 +29,9 @@ std::wstring CurrentDirectory() {
 // so the name goes in relative to its short directory, made current for the moment of the start;
 // the started program still gets this program's current directory, as for any start. False when
 // the file has no short form that fits.
-bool StartThroughShortForm(const std::wstring& application, std::wstring& command_line,
+bool StartThroughShortForm(const WideText& application, WideText& command_line,
                            PROCESS_INFORMATION* process) {
-  std::wstring short_form(GetShortPathNameW(application.c_str(), nullptr, 0), L'\0');
+  WideText short_form(GetShortPathNameW(application.c_str(), nullptr, 0), L'\0');
   if (short_form.empty()) {
     return false;
   }
@@ -41,7 +41,7 @@ bool StartThroughShortForm(const std::wstring& application, std::wstring& comman
   if (file == 0 || file >= short_form.size()) {
     return false;
   }
-  const std::wstring previous = CurrentDirectory();
+  const WideText previous = CurrentDirectory();
   if (previous.empty() || !SetCurrentDirectoryW(short_form.substr(0, file).c_str())) {
     return false;
   }
@@ -54,8 +54,8 @@ bool StartThroughShortForm(const std::wstring& application, std::wstring& comman
 }  // namespace
 
 bool Win32ProcessStarter::Start(const std::string& application, const std::string& command_line) {
-  std::wstring command = WideFromUtf8(command_line);
-  const std::wstring name = WideFromUtf8(application);
+  WideText command = WideFromUtf8(command_line);
+  const WideText name = WideFromUtf8(application);
   PROCESS_INFORMATION process = {};
   const bool started =
       name.size() < MAX_PATH
