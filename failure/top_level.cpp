@@ -60,7 +60,9 @@ std::string ReadableTypeName(const char* mangled) {
     name = "std";
     at += 2;
   }
+  bool named = false;
   while (*at >= '1' && *at <= '9') {
+    named = true;
     size_t length = 0;
     while (*at >= '0' && *at <= '9' && length < 1000) {
       length = length * 10 + static_cast<size_t>(*at++ - '0');
@@ -76,7 +78,7 @@ std::string ReadableTypeName(const char* mangled) {
   if (nested && *at++ != 'E') {
     return mangled;
   }
-  return *at == '\0' && !name.empty() ? name : mangled;
+  return *at == '\0' && named ? name : mangled;
 }
 
 std::string CurrentExceptionTypeName() {
