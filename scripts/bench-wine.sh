@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Measures AutoBackup.exe under Wine for docs/performance.md, on both Windows builds:
-#   1. stripped size beside the smallest static C++ program with exceptions (-Os -s);
+#   1. stripped size beside the smallest static C++ program with exceptions (-Os -s), and where
+#      its bytes go (scripts/size_report.py);
 #   2. one whole check against the real registry beside a bare loop of the same Win32 calls;
 #   3. CPU time and resident memory over 60 checks beside a bare message-loop program, and beside
 #      the same loop making the Win32 calls of a check on every tick.
@@ -69,6 +70,7 @@ for preset in "${presets[@]}"; do
   {
     echo "preset $preset"
     echo "size: AutoBackup.exe stripped $size_app KiB; minimal C++ with exceptions (-Os -s) $size_min KiB; ratio $(ratio "$size_app" "$size_min")"
+    python3 scripts/size_report.py "$build"
   } | tee "$out"
 
   # 2. One check against the real registry beside the bare calls.

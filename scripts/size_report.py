@@ -26,9 +26,9 @@ IMPORTS = "imports (DLL names, thunks)"
 KIND_OF_SECTION = {".text": CODE, ".pdata": UNWIND, ".xdata": UNWIND, ".eh_frame": UNWIND}
 
 MINGWEX_FORMATTING = re.compile(
-    r"(pformat|printf|gdtoa|dtoa|gmisc|misc|g__fmt|g_xfmt|gethex|smisc|strtodg|strtopx|sum|ulp|"
-    r"hd_init|hexdig|isnan|fpclassify|signbit|wcrtomb|wcsnlen|mbrtowc)")
-STRINGS = re.compile(r"(string|stdexcept|sso_string|functexcept|snprintf_lite|cow-)")
+    r"-(mingw_pformat|\w*printf|gdtoa|dtoa|gmisc|misc|g__fmt|g_xfmt|gethex|smisc|strtodg|strtopx|"
+    r"sum|ulp|hd_init|hexdig)\.o$")
+STRINGS = re.compile(r"(string|stdexcept|functexcept|snprintf_lite)")
 SUPPORT = re.compile(r"(^eh_|^del_|^new_|tinfo|type_info|^pure|^guard|^vterminate|^atexit|"
                      r"^dyncast|^bad_|^vec|^pbase|^pmem|^fundamental|^class_type|^si_class|"
                      r"^vmi_class|^enum_type|^func_type|^array_type|^pointer_type)")
@@ -49,8 +49,12 @@ def contributor(path):
     if base == "libstdc++.a":
         if demangler(member):
             return "libstdc++: the demangler of the default terminate handler"
+        if member.startswith("wstring"):
+            return "libstdc++: wide strings"
+        if member.startswith("cow-"):
+            return "libstdc++: the standard exceptions' strings (copy-on-write)"
         if STRINGS.search(member):
-            return "libstdc++: strings and their exceptions"
+            return "libstdc++: strings and the throwing of their errors"
         if SUPPORT.search(member):
             return "libstdc++: exception and type support (libsupc++)"
         return "libstdc++: other (" + member + ")"
