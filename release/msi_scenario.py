@@ -22,7 +22,6 @@ FOLDER = "C:\\Program Files\\Tarvik Tools\\\u041f\u043e\u0447\u0442\u0430 Backup
 OTHER = "C:\\Other Place"
 WOW = "HKLM\\Software\\Wow6432Node\\"
 RUN_KEY = "Microsoft\\Windows\\CurrentVersion\\Run"
-REMEMBERED = "AutoBackup"
 
 
 def wine64(suite, *words):
@@ -63,26 +62,18 @@ def copies(suite):
 
 def installed(suite, folder):
     """The installed exe's bytes (None when absent), its log-on entries and remembered folder."""
-    try:
-        with open(unix_path(suite, folder + "\\AutoBackup.exe"), "rb") as f:
-            exe = f.read()
-    except FileNotFoundError:
-        exe = None
+    path = unix_path(suite, folder + "\\AutoBackup.exe")
+    exe = open(path, "rb").read() if os.path.exists(path) else None
     entries = [values(suite, root + RUN_KEY).get("AutoBackup") for root in ("HKLM\\Software\\",
                                                                             WOW)]
-    return exe, [entry for entry in entries if entry], values(suite, WOW + REMEMBERED)
+    return exe, [entry for entry in entries if entry], values(suite, WOW + "AutoBackup")
 
 
 def expect_installed(suite, folder, exe):
-    found, entries, remembered = installed(suite, folder)
-    expect(found == exe, "%s\\AutoBackup.exe is not the package's exe" % folder)
-    expect(entries == ['"%s\\AutoBackup.exe"' % folder], "log-on entries %s" % entries)
-    expect(remembered.get("InstallFolder") == folder + "\\", "remembered %s" % remembered)
-
-
-def expect_removed(suite, folder):
-    expect(installed(suite, folder) == (None, [], {}), "left behind: %s" % (
-        installed(suite, folder)[1:],))
+    state = installed(suite, folder)
+    expect(state == (exe, ['"%s\\AutoBackup.exe"' % folder], {"InstallFolder": folder + "\\"})
+           if exe else state == (None, [], {}), "in %s: %s" % (folder, (state[0] == exe,) +
+                                                               state[1:]))
 
 
 def second_version(options, exe):
@@ -116,7 +107,8 @@ def msi(suite, options):
     expect(code == 67 and "TarvikEmailBackup first" in log, "installed without the application")
     left = [d for root in ("Program Files", "Program Files (x86)") for d, _, files in os.walk(
         os.path.join(suite.prefix, "drive_c", root)) if "AutoBackup.exe" in files]
-    expect(not left and installed(suite, FOLDER)[1:] == ([], {}), "left behind: %s" % left)
+    expect(not left, "left behind: %s" % left)
+    expect_installed(suite, FOLDER, None)
 
     folder = unix_path(suite, FOLDER)
     os.makedirs(folder)
@@ -153,7 +145,7 @@ def msi(suite, options):
     suite.start_second(unix_path(suite, OTHER + "\\AutoBackup.exe"))
     time.sleep(2)
     expect(msiexec(suite, "/x", "C:\\second.msi", "/qn")[0] == 0, "the removal failed")
-    expect_removed(suite, FOLDER)
+    expect_installed(suite, FOLDER, None)
     expect(copies(suite) == 1 and suite.second.poll() is None, "copies after the removal: %d, "
            "the other folder's running: %s" % (copies(suite), suite.second.poll() is None))
     expect(os.path.exists(standin) and suite.tool("key")[0][:2] == ["key", "present"],
@@ -164,7 +156,7 @@ def msi(suite, options):
     expect_installed(suite, OTHER, exe)
     expect(not os.path.exists(os.path.join(folder, "AutoBackup.exe")), "installed in the found")
     expect(msiexec(suite, "/x", "C:\\first.msi", "/qn")[0] == 0, "the removal failed")
-    expect_removed(suite, OTHER)
+    expect_installed(suite, OTHER, None)
     suite.expect_no_boxes()
 
 
