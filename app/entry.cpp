@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "calendar/extended.h"
 #include "failure/top_level.h"
+#include "platform/win32/library_search.h"
 #include "platform/win32/win32_check_lock.h"
 #include "platform/win32/win32_fault_filter.h"
 #include "platform/win32/win32_message_queue.h"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -109,6 +110,15 @@ bool TakesAndReleases(CheckLock& lock) {
 
 class CheckLockContract : public testing::TestWithParam<World (*)()> {
  protected:
+  // Where the 32-bit Wine loader runs through qemu-user, threads that start and end beside one
+  // the system started suspended and resumed (GoogleTest's own, once a trace is kept) crash the
+  // emulator or hang it, whoever's code they run: every copy here runs on a thread of its own.
+  void SetUp() override {
+    if (const char* emulation = std::getenv("AUTOBACKUP_EMULATION")) {
+      GTEST_SKIP() << emulation << ", where threads started beside a resumed one crash it";
+    }
+  }
+
   World world_ = GetParam()();
 };
 
