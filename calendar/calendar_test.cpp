@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "failure/failures.h"
-#include "platform/fake/fake_clock.h"
+#include "testing/fake/fake_clock.h"
 #include "testing/expect_failure.h"
 
 namespace autobackup {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake/fake_module_lookup.h"
+#include "testing/fake/fake_module_lookup.h"
 #include "platform/module_lookup.h"
 
 #ifdef _WIN32

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/fake/fake_process.h"
+#include "testing/fake/fake_process.h"
 #include "platform/process.h"
 #ifdef _WIN32
 #include "e2e/standin/standin_harness.h"

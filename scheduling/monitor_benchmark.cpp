@@ -5,11 +5,11 @@
 #include <string>
 
 #include "calendar/extended.h"
-#include "platform/fake/fake_check_lock.h"
-#include "platform/fake/fake_clock.h"
-#include "platform/fake/fake_message_queue.h"
-#include "platform/fake/fake_process.h"
-#include "platform/fake/fake_registry.h"
+#include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_clock.h"
+#include "testing/fake/fake_message_queue.h"
+#include "testing/fake/fake_process.h"
+#include "testing/fake/fake_registry.h"
 #include "scheduling/due_rules.h"
 #include "scheduling/monitor.h"
 #include "settings/schedule_key.h"

@@ -6,11 +6,11 @@
 #include <optional>
 
 #include "calendar/calendar.h"
-#include "platform/fake/fake_check_lock.h"
-#include "platform/fake/fake_clock.h"
-#include "platform/fake/fake_message_queue.h"
-#include "platform/fake/fake_process.h"
-#include "platform/fake/fake_registry.h"
+#include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_clock.h"
+#include "testing/fake/fake_message_queue.h"
+#include "testing/fake/fake_process.h"
+#include "testing/fake/fake_registry.h"
 #include "scheduling/due_rules.h"
 #include "settings/schedule_key.h"
 #include "testing/counting_registry.h"

@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "platform/registry_test_backends.h"
+#include "testing/registry_test_backends.h"
 #include "settings/schedule_key.h"
 
 namespace autobackup {

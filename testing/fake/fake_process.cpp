@@ -1,4 +1,4 @@
-#include "platform/fake/fake_process.h"
+#include "testing/fake/fake_process.h"
 
 namespace autobackup {
 namespace {
