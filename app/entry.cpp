@@ -9,6 +9,7 @@
 #include "platform/win32/library_search.h"
 #include "platform/win32/win32_check_lock.h"
 #include "platform/win32/win32_fault_filter.h"
+#include "platform/win32/win32_message_boxes.h"
 #include "platform/win32/win32_message_queue.h"
 #include "platform/win32/win32_module_lookup.h"
 #include "platform/win32/win32_process.h"

@@ -5,6 +5,7 @@
 #include "calendar/calendar.h"
 #include "testing/fake/fake_check_lock.h"
 #include "testing/fake/fake_clock.h"
+#include "testing/fake/fake_message_boxes.h"
 #include "testing/fake/fake_message_queue.h"
 #include "testing/fake/fake_module_lookup.h"
 #include "testing/fake/fake_process.h"

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_message_boxes.h"
 #include "testing/fake/fake_module_lookup.h"
-#include "testing/fake/fake_process.h"
 
 namespace autobackup {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "testing/fake/fake_module_lookup.h"
 #include "platform/module_lookup.h"
+#include "testing/fake/fake_module_lookup.h"
 
 #ifdef _WIN32
 #include <windows.h>

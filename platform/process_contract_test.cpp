@@ -6,8 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "testing/fake/fake_process.h"
 #include "platform/process.h"
+#include "scheduling/launch.h"
+#include "testing/fake/fake_process.h"
 #ifdef _WIN32
 #include "e2e/standin/standin_harness.h"
 #include "platform/win32/win32_process.h"
@@ -82,7 +83,7 @@ class ProcessContract : public testing::TestWithParam<WorldMaker> {
   }
 
   bool Start(const std::string& command_line, const std::string& application = "") {
-    return world_->Starter().Start(application, command_line);
+    return world_->Starter().Start(application, command_line, kReadyWaitMs);
   }
   size_t Runs(const std::string& path, size_t expected) { return world_->Runs(path, expected); }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_message_boxes.h"
 #include "testing/fake/fake_process.h"
 #ifdef _WIN32
 #include "e2e/standin/standin_harness.h"

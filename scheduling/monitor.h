@@ -8,6 +8,7 @@
 #include "failure/failures.h"
 #include "platform/check_lock.h"
 #include "platform/clock.h"
+#include "platform/message_boxes.h"
 #include "platform/message_queue.h"
 #include "platform/process.h"
 #include "platform/registry.h"

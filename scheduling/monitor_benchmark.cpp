@@ -5,14 +5,15 @@
 #include <string>
 
 #include "calendar/extended.h"
-#include "testing/fake/fake_check_lock.h"
-#include "testing/fake/fake_clock.h"
-#include "testing/fake/fake_message_queue.h"
-#include "testing/fake/fake_process.h"
-#include "testing/fake/fake_registry.h"
 #include "scheduling/due_rules.h"
 #include "scheduling/monitor.h"
 #include "settings/schedule_key.h"
+#include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_clock.h"
+#include "testing/fake/fake_message_boxes.h"
+#include "testing/fake/fake_message_queue.h"
+#include "testing/fake/fake_process.h"
+#include "testing/fake/fake_registry.h"
 #include "testing/schedule_writer.h"
 
 namespace autobackup {
@@ -42,7 +43,7 @@ BENCHMARK_CAPTURE(CheckNothingDue, months, kMonths);
 // Starts succeed at once and record nothing, so that a long run does not grow a history.
 class InstantStarter : public ProcessStarter {
  public:
-  bool Start(const std::string&, const std::string&) override { return true; }
+  bool Start(const std::string&, const std::string&, uint32_t) override { return true; }
 };
 class NoBoxes : public MessageBoxes {
  public:

@@ -6,14 +6,15 @@
 #include <optional>
 
 #include "calendar/calendar.h"
-#include "testing/fake/fake_check_lock.h"
-#include "testing/fake/fake_clock.h"
-#include "testing/fake/fake_message_queue.h"
-#include "testing/fake/fake_process.h"
-#include "testing/fake/fake_registry.h"
 #include "scheduling/due_rules.h"
 #include "settings/schedule_key.h"
 #include "testing/counting_registry.h"
+#include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_clock.h"
+#include "testing/fake/fake_message_boxes.h"
+#include "testing/fake/fake_message_queue.h"
+#include "testing/fake/fake_process.h"
+#include "testing/fake/fake_registry.h"
 #include "testing/schedule_writer.h"
 
 namespace autobackup {

@@ -15,6 +15,7 @@
 #include "calendar/extended.h"
 #include "platform/win32/win32_check_lock.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_message_boxes.h"
 #include "platform/win32/win32_message_queue.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_registry.h"

@@ -53,7 +53,8 @@ bool StartThroughShortForm(const std::wstring& application, std::wstring& comman
 
 }  // namespace
 
-bool Win32ProcessStarter::Start(const std::string& application, const std::string& command_line) {
+bool Win32ProcessStarter::Start(const std::string& application, const std::string& command_line,
+                                uint32_t ready_wait_ms) {
   std::wstring command = WideFromUtf8(command_line);
   const std::wstring name = WideFromUtf8(application);
   PROCESS_INFORMATION process = {};
@@ -65,14 +66,10 @@ bool Win32ProcessStarter::Start(const std::string& application, const std::strin
     return false;
   }
   // Whether it got ready in time, or has no input to wait for, the program has started.
-  WaitForInputIdle(process.hProcess, kInputIdleWaitMs);
+  WaitForInputIdle(process.hProcess, ready_wait_ms);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;
-}
-
-int Win32MessageBoxes::Show(const std::string& text, const std::string& caption, uint32_t flags) {
-  return MessageBoxW(nullptr, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), flags);
 }
 
 }  // namespace autobackup
