@@ -3,7 +3,7 @@
 # each with its test's name. Its output is shown only when something is missing.
 # cmake -DPROGRAM=... [-DEMULATOR=a|b|c] -P check_runner.cmake
 string(REPLACE "|" ";" command "${EMULATOR}")
-execute_process(COMMAND ${command} ${PROGRAM} TIMEOUT 60 OUTPUT_VARIABLE out ERROR_VARIABLE out
+execute_process(COMMAND ${command} ${PROGRAM} TIMEOUT 30 OUTPUT_VARIABLE out ERROR_VARIABLE out
                 RESULT_VARIABLE code)
 set(expected
     "Failure\n[^\n]*\nExpected equality"
