@@ -7,7 +7,7 @@
 #include <functional>
 #include <thread>
 
-#include "testing/check_lock_test_worlds.h"
+#include "testing/check_lock_test_backends.h"
 
 namespace autobackup {
 namespace {
