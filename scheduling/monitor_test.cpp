@@ -240,6 +240,31 @@ TEST_F(MonitorTest, CheckFindingTheLockTakenAsksNothingAndTheNextTickTriesAgain)
   EXPECT_EQ(StoredLastBackupDate(), last + 3);
 }
 
+TEST_F(MonitorTest, LockTakenForAMinuteIsCheckedWithoutUntilATickGetsItAgain) {
+  StoreSchedule(Now() - 3.9, kDays, 1);
+  ASSERT_TRUE(other_copy_.TryAcquire());  // a copy stopped inside its check
+  ScriptTicks(kLockPatienceTicks - 1);
+  int creates_after_59 = -1, starts_after_60 = -1, creates_after_61 = -1;
+  bool taken_after_61 = false;
+  queue_.Script({FakeMessageQueue::Hook([&] { creates_after_59 = counting_.creates; }),
+                 FakeMessageQueue::Tick(), FakeMessageQueue::Hook([&] {
+                   starts_after_60 = Starts();
+                   other_copy_.Release();
+                 }),
+                 FakeMessageQueue::Tick(), FakeMessageQueue::Hook([&] {
+                   creates_after_61 = counting_.creates;
+                   taken_after_61 = other_copy_.TryAcquire();
+                 }),
+                 FakeMessageQueue::Tick()});
+  EXPECT_FALSE(RunCycle());
+  EXPECT_EQ(creates_after_59, 0);
+  EXPECT_EQ(starts_after_60, 1);
+  EXPECT_EQ(creates_after_61, 2);
+  EXPECT_TRUE(taken_after_61);      // given back after the 61st check, which held it
+  EXPECT_EQ(counting_.creates, 2);  // taking turns again: the 62nd tick lets the holder be
+  EXPECT_EQ(Starts(), 1);
+}
+
 TEST_F(MonitorTest, ChangesBetweenTicksAreSeenOnTheNextTick) {
   const double last = Now() - 2.5;
   StoreSchedule(last, kDays, 7);  // not due
@@ -291,9 +316,10 @@ TEST(CheckSchedule, AsksTheRegistryExactlyWhatOneCheckNeeds) {
   TMonitorServices services{counting, clock, queue, starter, boxes, lock};
   ASSERT_TRUE(WriteSchedule(registry, {CurrentDateTime(clock) - 1.5, 0, kDays, 1}));
 
+  TIdleMonitor monitor;
   for (int due = 1; due >= 0; --due) {  // first due, then not
     counting.Reset();
-    EXPECT_FALSE(CheckSchedule(kDirectory, services));
+    EXPECT_FALSE(CheckSchedule(monitor, kDirectory, services));
     EXPECT_EQ(counting.creates, 1);
     EXPECT_EQ(counting.opens, 0);
     EXPECT_EQ(counting.presence_queries, 4);
