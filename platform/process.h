@@ -14,8 +14,10 @@ class ProcessStarter {
  public:
   virtual ~ProcessStarter() = default;
   // CreateProcessW: starts the program at `application` (a full path; when empty, the system
-  // finds the program the command line names) with `command_line`, its window shown normally.
-  // True when it started; it is then given a moment to get ready for input, and never waited for.
+  // finds the program the command line names) with `command_line`, its window shown normally,
+  // in the folder that holds it as its current folder (when `application` is empty, in this
+  // program's current folder). True when it started; it is then given a moment to get ready for
+  // input, and never waited for.
   virtual bool Start(const std::string& application, const std::string& command_line) = 0;
 };
 
