@@ -61,6 +61,8 @@ void Take(OtherAccount& other, const std::string& name, Taken how) {
     return;
   }
   // Owned by a SID that is not the user's, as another account's object is, open to everyone.
+  // Wine only: Windows refuses an owner that is a group SID the caller may not assign
+  // (ERROR_INVALID_OWNER); there only another account can make such an object.
   HANDLE made = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   other.holders.emplace_back([&other, name, made] {
     alignas(DWORD) BYTE everyone[SECURITY_MAX_SID_SIZE];
