@@ -276,9 +276,9 @@ void Tool::HoldLockName(int32_t seconds) {
   SECURITY_DESCRIPTOR descriptor;
   CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
   InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-  // Not this user, as another account's object is. Wine only: Windows refuses to make an object
-  // owned by a group SID the caller may not assign (ERROR_INVALID_OWNER).
-  SetSecurityDescriptorOwner(&descriptor, everyone, FALSE);
+  // Wine only: Windows refuses to make an object owned by a group SID the caller may not assign
+  // (ERROR_INVALID_OWNER).
+  SetSecurityDescriptorOwner(&descriptor, everyone, FALSE);  // not this user, as another's is
   SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
   const std::string name = "Global\\" + CheckLockName();
