@@ -112,8 +112,9 @@ struct Outcome {
 
 Outcome RunCheck(const TMonitorServices& services) {
   Outcome outcome;
+  TIdleMonitor monitor;
   try {
-    outcome.missing = CheckSchedule(kDirectory, services);
+    outcome.missing = CheckSchedule(monitor, kDirectory, services);
   } catch (const Exception& failure) {
     outcome.failure_type = failure.TypeName();
     outcome.failure_message = failure.Message();

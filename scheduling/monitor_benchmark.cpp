@@ -29,10 +29,11 @@ void CheckNothingDue(benchmark::State& state, int32_t kind) {
   FakeNamedMutex mutex;
   FakeCheckLock lock(&mutex);
   TMonitorServices services{registry, clock, queue, starter, boxes, lock};
+  TIdleMonitor monitor;
   // About a quarter of an hour ago: not due for an interval of one unit of any kind.
   WriteSchedule(registry, {CurrentDateTime(clock) - 0.01, 0, kind, 1});
   for (auto _ : state) {
-    benchmark::DoNotOptimize(CheckSchedule("C:\\Apps\\", services));
+    benchmark::DoNotOptimize(CheckSchedule(monitor, "C:\\Apps\\", services));
   }
 }
 BENCHMARK_CAPTURE(CheckNothingDue, hours, kHours);
@@ -62,13 +63,14 @@ void CheckDue(benchmark::State& state, int32_t kind) {
   FakeNamedMutex mutex;
   FakeCheckLock lock(&mutex);
   TMonitorServices services{registry, clock, queue, starter, boxes, lock};
+  TIdleMonitor monitor;
   const double last = CurrentDateTime(clock) - 365.25;
   WriteSchedule(registry, {last, 0, kind, 1});
   RegKey key = 0;
   registry.OpenKey(kRootCurrentUser, kScheduleKeyPath + 1, &key);
   for (auto _ : state) {
     registry.SetValue(key, kLastBackupDate, kTypeBinary, &last, 8);
-    benchmark::DoNotOptimize(CheckSchedule("C:\\Apps\\", services));
+    benchmark::DoNotOptimize(CheckSchedule(monitor, "C:\\Apps\\", services));
   }
   registry.CloseKey(key);
 }

@@ -83,9 +83,10 @@ int Measure(int checks, int rounds) {
   Win32MessageBoxes boxes;
   Win32CheckLock lock(CheckLockName());
   const TMonitorServices services{registry, clock, queue, starter, boxes, lock};
+  TIdleMonitor monitor;
   WriteNotDueSchedule(registry, clock);
   auto check = [&] {
-    if (CheckSchedule("C:\\Apps\\", services)) {
+    if (CheckSchedule(monitor, "C:\\Apps\\", services)) {
       std::abort();  // the schedule went missing under the measurement
     }
   };

@@ -74,7 +74,7 @@ def parse_standin_log(path):
         if word == "run":
             role, _, when = rest.partition(" ")
             current = {"role": role, "time": when, "path": "", "show": "", "line": "", "args": []}
-        elif current is not None and word in ("path", "show", "line"):
+        elif current is not None and word in ("path", "folder", "show", "line"):
             current[word] = rest
         elif current is not None and word == "arg":
             current["args"].append(rest)

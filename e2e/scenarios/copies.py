@@ -40,7 +40,10 @@ def check_lock(suite, variant):
     "error-box" a stale copy in a folder without the backup application has its "Error!" box
     open when a good copy starts 2 s later beside the application; with "name-held" a helper
     holds the lock's global name under a NULL DACL, as another account could. Either way the good
-    copy starts the backup once by its first check and writes the date the rules give."""
+    copy starts the backup once by its first check and writes the date the rules give. The helper
+    gives the name Everyone as its owner, which only Wine allows: Windows refuses an owner that is
+    a group SID the caller may not assign (ERROR_INVALID_OWNER), so there it takes another
+    account."""
     old = suite.daily_schedule("now-3.9")
     exe = suite.scratch()
     standin = os.path.join(os.path.dirname(exe), STANDIN_NAME)

@@ -44,8 +44,12 @@ SCENARIOS = {
     "not-due": schedules.not_due,
     "started-with-arguments": schedules.started_with_arguments,
     "directory-with-blank": schedules.directory_with_blank,
+    "started-elsewhere": schedules.started_elsewhere,
     "folder-unicode": lambda suite: schedules.folder_named(suite, "Почта 邮件"),
     # Deep enough for a path over 260 characters to the program wherever the build folder lies.
+    # Evidence under Wine only: Wine starts AutoBackup.exe itself from that path and has a short
+    # name for every folder; Windows starts a program from such a path only by its short name,
+    # and a volume may keep none.
     "folder-deep": lambda suite: schedules.folder_named(suite, os.path.join(
         *["Почта 邮件 %02d" % level for level in range(17)])),
     "monthly-from-31st": schedules.monthly_from_31st,

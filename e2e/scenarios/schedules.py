@@ -108,6 +108,8 @@ def folder_named(suite, program_folder):
     # see as its own path; its log beside it is what shows where it ran.
     expect(len(where) >= 260 or run["path"].lower() == where.lower(),
            "the stand-in ran as %s, not %s" % (run["path"], where))
+    expect(run["folder"].lower() == run["path"].rpartition("\\")[0].lower(),
+           "the stand-in ran in %s, not in its own folder" % run["folder"])
     os.remove(standin)
     old = suite.tool("put-date", "LastBackupDate", "now-3.9")[0][7]
     box = suite.wait_for_box(LAUNCH_FAILURE_TITLE, 15)
@@ -117,6 +119,19 @@ def folder_named(suite, program_folder):
     expect(suite.wait_for_box(LAUNCH_FAILURE_TITLE, 15)["handle"] != box["handle"],
            "no new box after OK")
     expect(suite.value("LastBackupDate") == (3, old), "LastBackupDate changed from %s" % old)
+
+
+def started_elsewhere(suite):
+    """Started from C:\\windows, as at log-on: the backup application runs in its own folder."""
+    here = os.getcwd()
+    os.chdir(os.path.join(suite.prefix, "drive_c", "windows"))
+    try:
+        standin, run = due_daily(suite)
+    finally:
+        os.chdir(here)
+    own = "Z:" + os.path.dirname(standin).replace("/", "\\")
+    expect(run["folder"].lower() == own.lower(), "the application ran in %s, not %s" % (
+        run["folder"], own))
 
 
 def not_due(suite):

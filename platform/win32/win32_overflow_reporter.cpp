@@ -24,20 +24,27 @@ void EndAtOnceWith(int) {
   EndAtOnce();
 }
 
+// The box is up once its dialog window is made. Its activation would come later, or never: the
+// system does not let a process in the background bring a window to the front.
 LRESULT CALLBACK WatchForBox(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == HCBT_ACTIVATE) {
+  wchar_t class_name[8];
+  if (code == HCBT_CREATEWND &&
+      GetClassNameW(reinterpret_cast<HWND>(wparam), class_name, ARRAYSIZE(class_name)) == 6 &&
+      lstrcmpW(class_name, L"#32770") == 0) {
     SetEvent(box_up_event);
   }
   return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 DWORD WINAPI ReportOverflowWhenWoken(LPVOID) {
+  // Hooked before the wait, while all is well: after the overflow the heap's or the loader's lock
+  // may be held, and the box must not come without the hook that tells it is up.
+  SetWindowsHookExW(WH_CBT, WatchForBox, nullptr, GetCurrentThreadId());
   const HANDLE wakes[] = {overflow_event, main_thread};
   if (WaitForMultipleObjects(main_thread != nullptr ? 2 : 1, wakes, FALSE, INFINITE) !=
       WAIT_OBJECT_0) {
     EndAtOnce();
   }
-  SetWindowsHookExW(WH_CBT, WatchForBox, nullptr, GetCurrentThreadId());
   // The overflowed thread may hold any lock: the end after OK must not wait for one either.
   TReportServices services = *reporting;
   services.exit_process = EndAtOnceWith;

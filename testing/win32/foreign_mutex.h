@@ -1,6 +1,8 @@
 // What another account may do to the check lock's name: make a mutex of that name first, owned by
 // a SID that is not the user's and open to everyone (a NULL DACL), and hold it. The lock's
-// contract test and the schedule tool's hold-lock-name make it this one way.
+// contract test and the schedule tool's hold-lock-name make it this one way. Wine only: Windows
+// refuses an owner that is a group SID the caller may not assign (ERROR_INVALID_OWNER); there only
+// another account can make such an object.
 #pragma once
 
 #include <windows.h>
