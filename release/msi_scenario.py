@@ -15,9 +15,9 @@ import sys
 import tempfile
 import time
 
-from package_scenario import scenarios, unix_path  # the scenarios' helpers
+from package_scenario import harness, unix_path  # the scenarios' harness, e2e/harness
 
-expect = scenarios.expect
+expect = harness.expect
 HERE = os.path.dirname(os.path.abspath(__file__))
 FOLDER = "C:\\Program Files\\Tarvik Tools\\\u041f\u043e\u0447\u0442\u0430 Backup"
 OTHER = "C:\\Other Place"
@@ -30,7 +30,7 @@ def wine64(suite, *words):
     """A Windows program of the 64-bit side; its exit code (8 bits through Wine) and output."""
     # A file, not a pipe: a program the install starts inherits it and outlives the install.
     with tempfile.TemporaryFile() as out:
-        code = subprocess.run([scenarios.WINE_RUN, suite.home, "64", *words],
+        code = subprocess.run([harness.WINE_RUN, suite.home, "64", *words],
                               stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                               env=suite.environment(120), timeout=150).returncode
         out.seek(0)
@@ -95,7 +95,7 @@ def second_version(options, exe):
 
 def msi(suite, options):
     if suite.emulation:
-        raise scenarios.Skipped("the package's 32-bit custom action fails under qemu-user "
+        raise harness.Skipped("the package's 32-bit custom action fails under qemu-user "
                                 "(its server crashes or spins)")
     with open(options.exe, "rb") as f:
         exe = f.read()
@@ -113,8 +113,8 @@ def msi(suite, options):
 
     folder = unix_path(suite, FOLDER)
     os.makedirs(folder)
-    shutil.copy(options.standin, os.path.join(folder, scenarios.STANDIN_NAME))
-    standin = os.path.join(folder, scenarios.STANDIN_NAME)
+    shutil.copy(options.standin, os.path.join(folder, harness.STANDIN_NAME))
+    standin = os.path.join(folder, harness.STANDIN_NAME)
     old = suite.daily_schedule("now-3.9")
     expect(msiexec(suite, "/i", "C:\\first.msi", "/qn")[0] == 0, "the install failed")
     expect_installed(suite, FOLDER, exe)
@@ -123,10 +123,10 @@ def msi(suite, options):
     # here by its path, as Wine's cmd cannot spell this folder.
     suite.start(unix_path(suite, installed(suite, FOLDER)[1][0].strip('"')))
     runs = suite.wait_for_starts(standin, 1, 30)
-    time.sleep(scenarios.EXTRA_CHECKS_SECONDS)
-    suite.expect_one_unattended_start(scenarios.parse_standin_log(scenarios.log_of(standin)))
-    expect(suite.date("LastBackupDate")[0] == scenarios.double_bytes(
-        scenarios.double_of(old) + 3.0), "LastBackupDate not 3 days on")
+    time.sleep(harness.EXTRA_CHECKS_SECONDS)
+    suite.expect_one_unattended_start(harness.parse_standin_log(harness.log_of(standin)))
+    expect(suite.date("LastBackupDate")[0] == harness.double_bytes(
+        harness.double_of(old) + 3.0), "LastBackupDate not 3 days on")
     print("started after %.1f s: %s" % (suite.seconds_running(), runs[0]["line"]))
 
     # Interactive: the new version starts a copy of its own once the old one is ended.
@@ -165,7 +165,7 @@ def main():
         parser.add_argument(option, required=True)
     parser.add_argument("--arch", choices=("32",), required=True)
     options = parser.parse_args()
-    return scenarios.run(options, "msi", 240, lambda suite: msi(suite, options))
+    return harness.run(options, "msi", 240, lambda suite: msi(suite, options))
 
 
 if __name__ == "__main__":
