@@ -161,7 +161,8 @@ def msi(suite, options):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--build", "--tool", "--standin", "--msi", "--exe", "--dll", "--version"):
+    for option in ("--build", "--tool", "--box-tool", "--standin", "--msi", "--exe", "--dll",
+                   "--version"):
         parser.add_argument(option, required=True)
     parser.add_argument("--arch", choices=("32",), required=True)
     options = parser.parse_args()
