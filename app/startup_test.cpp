@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "calendar/calendar.h"
-#include "platform/fake/fake_check_lock.h"
-#include "platform/fake/fake_clock.h"
-#include "platform/fake/fake_message_queue.h"
-#include "platform/fake/fake_module_lookup.h"
-#include "platform/fake/fake_process.h"
-#include "platform/fake/fake_registry.h"
+#include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_clock.h"
+#include "testing/fake/fake_message_boxes.h"
+#include "testing/fake/fake_message_queue.h"
+#include "testing/fake/fake_module_lookup.h"
+#include "testing/fake/fake_process.h"
+#include "testing/fake/fake_registry.h"
 #include "testing/schedule_writer.h"
 
 namespace autobackup {

@@ -6,8 +6,8 @@
 #include <limits>
 
 #include "failure/failures.h"
-#include "platform/fake/fake_clock.h"
 #include "testing/expect_failure.h"
+#include "testing/fake/fake_clock.h"
 
 namespace autobackup {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake/fake_module_lookup.h"
+#include "testing/fake/fake_module_lookup.h"
 
 namespace autobackup {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "failure/failures.h"
 #include "platform/check_lock.h"
+#include "platform/message_boxes.h"
 #include "platform/module_lookup.h"
-#include "platform/process.h"
 
 namespace autobackup {
 

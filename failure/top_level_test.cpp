@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/fake/fake_check_lock.h"
-#include "platform/fake/fake_module_lookup.h"
-#include "platform/fake/fake_process.h"
+#include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_message_boxes.h"
+#include "testing/fake/fake_module_lookup.h"
 
 namespace autobackup {
 namespace {

@@ -12,15 +12,16 @@
 #include "calendar/calendar.h"
 #include "calendar/extended.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/fake/fake_check_lock.h"
-#include "platform/fake/fake_clock.h"
-#include "platform/fake/fake_message_queue.h"
-#include "platform/fake/fake_process.h"
-#include "platform/fake/fake_registry.h"
 #include "scheduling/due_rules.h"
 #include "scheduling/monitor.h"
 #include "settings/schedule_key.h"
 #include "testing/counting_registry.h"
+#include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_clock.h"
+#include "testing/fake/fake_message_boxes.h"
+#include "testing/fake/fake_message_queue.h"
+#include "testing/fake/fake_process.h"
+#include "testing/fake/fake_registry.h"
 
 namespace autobackup::fuzz {
 namespace {
@@ -111,8 +112,9 @@ struct Outcome {
 
 Outcome RunCheck(const TMonitorServices& services) {
   Outcome outcome;
+  TIdleMonitor monitor;
   try {
-    outcome.missing = CheckSchedule(kDirectory, services);
+    outcome.missing = CheckSchedule(monitor, kDirectory, services);
   } catch (const Exception& failure) {
     outcome.failure_type = failure.TypeName();
     outcome.failure_message = failure.Message();

@@ -9,12 +9,12 @@ namespace autobackup {
 class CheckLock {
  public:
   virtual ~CheckLock() = default;
-  // WaitForSingleObject with no wait: false only while another copy holds the lock. A lock whose
+  // Takes the lock without waiting: false only while another copy holds it. A lock whose
   // last holder ended inside it counts as taken, and so does every try when the lock could not
   // be made: the lock must never stop backups. The holding thread may take it again, and then
   // has to release it as often.
   virtual bool TryAcquire() = 0;
-  // ReleaseMutex: gives back one TryAcquire of this thread that answered true.
+  // Gives back one TryAcquire of this thread that answered true.
   virtual void Release() = 0;
   // Gives back every hold this thread has, for a thread about to wait on a person (the fatal
   // report); does nothing on a thread that holds none.

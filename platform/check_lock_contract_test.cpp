@@ -3,98 +3,14 @@
 // mutex take it again, and leaves it abandoned when that thread ends.
 #include <gtest/gtest.h>
 
-#include <array>
+#include <cstdlib>
 #include <functional>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "platform/fake/fake_check_lock.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "platform/win32/win32_check_lock.h"
-#endif
+#include "testing/check_lock_test_backends.h"
 
 namespace autobackup {
 namespace {
-
-using LockMaker = std::function<std::unique_ptr<CheckLock>()>;
-
-// How another account has taken the lock's name in one namespace before any copy ran.
-enum Taken { kFree, kHeldUnderNullDacl, kOtherType };
-constexpr int kGlobal = 0, kLocal = 1;
-
-// The locks of the same user's copies, and the other account that may take their names.
-struct World {
-  LockMaker make;
-  std::function<void(int space, Taken how)> take;
-  std::shared_ptr<void> keep_alive;
-};
-
-World Fake() {
-  auto names = std::make_shared<std::array<FakeNamedMutex, 2>>();
-  return {
-      [names] { return std::make_unique<FakeCheckLock>(&(*names)[kGlobal], &(*names)[kLocal]); },
-      [names](int space, Taken) { (*names)[space].TakeForAnotherOwner(); }, names};
-}
-
-#ifdef _WIN32
-// What the other account made; it holds its mutexes on threads of its own until the world ends.
-struct OtherAccount {
-  ~OtherAccount() {
-    SetEvent(done.get());
-    for (std::thread& holder : holders) {
-      holder.join();
-    }
-  }
-  std::shared_ptr<void> done{CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle};
-  std::vector<std::shared_ptr<void>> objects;
-  std::vector<std::thread> holders;
-};
-
-void Take(OtherAccount& other, const std::string& name, Taken how) {
-  if (how == kOtherType) {
-    other.objects.emplace_back(CreateEventA(nullptr, TRUE, FALSE, name.c_str()), CloseHandle);
-    return;
-  }
-  // Owned by a SID that is not the user's, as another account's object is, open to everyone.
-  HANDLE made = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  other.holders.emplace_back([&other, name, made] {
-    alignas(DWORD) BYTE everyone[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof everyone;
-    SECURITY_DESCRIPTOR descriptor;
-    CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorOwner(&descriptor, everyone, FALSE);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-    HANDLE mutex = CreateMutexA(&attributes, TRUE, name.c_str());
-    EXPECT_NE(mutex, nullptr);
-    SetEvent(made);
-    WaitForSingleObject(other.done.get(), INFINITE);
-    CloseHandle(mutex);
-  });
-  WaitForSingleObject(made, INFINITE);
-  CloseHandle(made);
-}
-
-World Windows() {
-  // The user's own name, made unique to the test so that nothing else meets it.
-  static int worlds = 0;
-  EXPECT_FALSE(CheckLockName().empty());
-  const std::string name = CheckLockName() + ".contract-" + std::to_string(GetCurrentProcessId()) +
-                           "-" + std::to_string(++worlds);
-  auto other = std::make_shared<OtherAccount>();
-  return {[name] { return std::make_unique<Win32CheckLock>(name); },
-          [name, other](int space, Taken how) {
-            Take(*other, (space == kGlobal ? "Global\\" : "Local\\") + name, how);
-          },
-          other};
-}
-#endif
 
 // A copy that starts, runs `body` on its lock and ends, all on a thread of its own.
 bool InAnotherCopy(const LockMaker& make, const std::function<bool(CheckLock&)>& body) {
@@ -109,6 +25,15 @@ bool TakesAndReleases(CheckLock& lock) {
 
 class CheckLockContract : public testing::TestWithParam<World (*)()> {
  protected:
+  // Where the 32-bit Wine loader runs through qemu-user, threads that start and end beside one
+  // the system started suspended and resumed (GoogleTest's own, once a trace is kept) crash the
+  // emulator or hang it, whoever's code they run: every copy here runs on a thread of its own.
+  void SetUp() override {
+    if (const char* emulation = std::getenv("AUTOBACKUP_EMULATION")) {
+      GTEST_SKIP() << emulation << ", where threads started beside a resumed one crash it";
+    }
+  }
+
   World world_ = GetParam()();
 };
 

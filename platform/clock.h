@@ -20,7 +20,7 @@ struct TLocalTime {
 class Clock {
  public:
   virtual ~Clock() = default;
-  // GetLocalTime.
+  // The present local date and time, to the millisecond.
   virtual TLocalTime LocalTime() = 0;
 };
 

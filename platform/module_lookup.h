@@ -7,7 +7,7 @@
 
 namespace autobackup {
 
-// What VirtualQuery tells about the memory region that holds an address.
+// What the system tells about the memory region that holds an address.
 struct TMemoryRegion {
   bool Committed = false;        // State is MEM_COMMIT.
   uintptr_t AllocationBase = 0;  // 0 for free or unknown memory.
@@ -16,12 +16,12 @@ struct TMemoryRegion {
 class ModuleLookup {
  public:
   virtual ~ModuleLookup() = default;
-  // VirtualQuery: an address the system cannot describe counts as not committed.
+  // The region that holds `address`; one the system cannot describe counts as not committed.
   virtual TMemoryRegion QueryRegion(uintptr_t address) = 0;
-  // GetModuleFileNameW on a load address: the module's full path in UTF-8, or empty when no
-  // module is loaded at `base` (0 included, which never names the program).
+  // The full path in UTF-8 of the module loaded at `base`, or empty when none is (0 included,
+  // which never names the program).
   virtual std::string ModuleFileName(uintptr_t base) = 0;
-  // GetModuleFileNameW(no module): the full path of the program's own executable in UTF-8.
+  // The full path of the program's own executable in UTF-8, whatever its characters.
   virtual std::string ProgramFileName() = 0;
 };
 

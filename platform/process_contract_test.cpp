@@ -2,71 +2,14 @@
 // CreateProcessW itself (with copies of the stand-in application, which log every start).
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 
-#include "platform/fake/fake_process.h"
-#include "platform/process.h"
-#ifdef _WIN32
-#include "e2e/standin/standin_harness.h"
-#include "platform/win32/win32_process.h"
-#endif
+#include "scheduling/launch.h"
+#include "testing/process_test_backends.h"
 
 namespace autobackup {
 namespace {
-
-class ProcessWorld {
- public:
-  virtual ~ProcessWorld() = default;
-  virtual ProcessStarter& Starter() = 0;
-  // A directory to place programs in, with its trailing backslash; empty if none was made.
-  virtual std::string Root() = 0;
-  virtual bool MakeDirectory(const std::string& path) = 0;
-  // Places a program at `path` that counts its starts.
-  virtual bool PlaceProgram(const std::string& path) = 0;
-  // How often the program at `path` has run, after waiting (bounded) for `expected` runs.
-  virtual size_t Runs(const std::string& path, size_t expected) = 0;
-};
-
-class FakeWorld : public ProcessWorld {
- public:
-  ProcessStarter& Starter() override { return starter_; }
-  std::string Root() override { return "C:\\scratch\\"; }
-  bool MakeDirectory(const std::string&) override { return true; }
-  bool PlaceProgram(const std::string& path) override {
-    starter_.PlaceProgram(path);
-    return true;
-  }
-  size_t Runs(const std::string& path, size_t) override { return starter_.Runs(path); }
-
- private:
-  FakeProcessStarter starter_;
-};
-
-#ifdef _WIN32
-class WindowsWorld : public ProcessWorld {
- public:
-  ProcessStarter& Starter() override { return starter_; }
-  std::string Root() override { return scratch_.Path(); }
-  bool MakeDirectory(const std::string& path) override { return autobackup::MakeDirectory(path); }
-  bool PlaceProgram(const std::string& path) override {
-    return CopyProgram(BesideThisProgram(AUTOBACKUP_STANDIN), path);
-  }
-  size_t Runs(const std::string& path, size_t expected) override {
-    return WaitForRuns(path, expected, kStandInTimeoutMs).size();
-  }
-
- private:
-  ScratchDirectory scratch_{"process"};
-  Win32ProcessStarter starter_;
-};
-#endif
-
-struct WorldMaker {
-  const char* name;
-  std::function<std::unique_ptr<ProcessWorld>()> make;
-};
 
 class ProcessContract : public testing::TestWithParam<WorldMaker> {
  protected:
@@ -82,7 +25,7 @@ class ProcessContract : public testing::TestWithParam<WorldMaker> {
   }
 
   bool Start(const std::string& command_line, const std::string& application = "") {
-    return world_->Starter().Start(application, command_line);
+    return world_->Starter().Start(application, command_line, kReadyWaitMs);
   }
   size_t Runs(const std::string& path, size_t expected) { return world_->Runs(path, expected); }
 

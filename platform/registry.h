@@ -41,22 +41,22 @@ constexpr uint32_t kAccessAll = 0xF003F;
 class Registry {
  public:
   virtual ~Registry() = default;
-  // RegCreateKeyExA(base, path, 0, no class, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, ...):
-  // opens the key, creating it and any missing key above it. *result is 0 on failure.
+  // Opens the key with full access, creating it (to last) and any missing key above it. *result
+  // is 0 on failure.
   virtual RegStatus CreateKey(RegKey base, const std::string& path, RegKey* result) = 0;
-  // RegOpenKeyExA(base, path, 0, KEY_ALL_ACCESS, ...). An empty path below a predefined root
-  // gives back the root itself. *result is 0 on failure.
+  // Opens an existing key with full access. An empty path below a predefined root gives back the
+  // root itself. *result is 0 on failure.
   virtual RegStatus OpenKey(RegKey base, const std::string& path, RegKey* result) = 0;
-  // RegQueryValueExA. `type` may be null. `data` may be null: then only type and size are
-  // reported. On the way in *size is the buffer's size; on the way out it is the stored data's
+  // Reads a value's type and data. `type` may be null. `data` may be null: then only type and size
+  // are reported. On the way in *size is the buffer's size; on the way out it is the stored data's
   // size. Data longer than the buffer gives kStatusMoreData and leaves the buffer untouched;
   // shorter data fills only its own length.
   virtual RegStatus QueryValue(RegKey key, const std::string& name, RegType* type, void* data,
                                uint32_t* size) = 0;
-  // RegSetValueExA: creates the value or replaces it, its type and size included.
+  // Creates the value or replaces it, its type and size included.
   virtual RegStatus SetValue(RegKey key, const std::string& name, RegType type, const void* data,
                              uint32_t size) = 0;
-  // RegCloseKey. Closing a predefined root succeeds and leaves it usable.
+  // Closes the key. Closing a predefined root succeeds and leaves it usable.
   virtual RegStatus CloseKey(RegKey key) = 0;
 };
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/registry_test_backends.h"
+#include "testing/registry_test_backends.h"
 
 namespace autobackup {
 namespace {

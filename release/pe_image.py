@@ -1,5 +1,5 @@
-"""The headers of a PE executable that the release checks and the scenarios read: the image base,
-the file header's symbol count and the section table."""
+"""The headers of a PE executable that the release checks and the package scenario read: the image
+base, the file header's symbol count and the section table."""
 
 import collections
 import struct

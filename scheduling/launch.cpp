@@ -10,7 +10,7 @@ bool StartBackupApplication(const std::string& program_directory, ProcessStarter
                             MessageBoxes& boxes, ScopedCheckLock& lock) {
   const std::string application =
       program_directory.empty() ? std::string() : program_directory + kBackupApplication;
-  if (starter.Start(application, LaunchCommandLine(program_directory))) {
+  if (starter.Start(application, LaunchCommandLine(program_directory), kReadyWaitMs)) {
     return true;
   }
   lock.Release();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/check_lock.h"
+#include "platform/message_boxes.h"
 #include "platform/process.h"
 
 namespace autobackup {
@@ -14,6 +15,10 @@ constexpr char kUnattendedArgument[] = "/auto";
 constexpr char kLaunchFailedText[] = "Auto Backup: Tarvik Email Backup not found!";
 constexpr char kLaunchFailedCaption[] = "Error!";
 constexpr uint32_t kLaunchFailedFlags = kBoxOk | kBoxIconError;
+// How long a start waits for the application to be ready for input. The wait only lets it reach
+// its first window before the check goes on; it passes while the check lock is held, so it stays
+// within one tick: the other copies then lose at most that tick's check.
+constexpr uint32_t kReadyWaitMs = 1000;
 
 // The backup application's full path in double quotes, a blank, and "/auto" in double quotes.
 // The quotes keep the system from running a program found at a blank-separated prefix of a

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake/fake_check_lock.h"
-#include "platform/fake/fake_process.h"
+#include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_message_boxes.h"
+#include "testing/fake/fake_process.h"
 #ifdef _WIN32
 #include "e2e/standin/standin_harness.h"
 #include "platform/win32/win32_process.h"

@@ -8,15 +8,23 @@
 
 namespace autobackup {
 
-bool CheckSchedule(const std::string& program_directory, const TMonitorServices& services) {
+bool CheckSchedule(TIdleMonitor& monitor, const std::string& program_directory,
+                   const TMonitorServices& services) {
   // The user's other copies read and write the same schedule: one check at a time, or two copies
   // ticking together would both find one backup due and start it twice. A copy never waits, which
   // would block its message loop; it lets the tick pass without even opening the key (which may
   // create it), since the holder is deciding on that very schedule. Released after the key is
   // closed, on every way out of the check, or earlier before a box that waits on the user.
   ScopedCheckLock lock(services.lock);
-  if (!lock.Held()) {
+  if (lock.Held()) {
+    monitor.LockTakenChecks = 0;
+  } else if (monitor.LockTakenChecks < kLockPatienceTicks - 1) {
+    ++monitor.LockTakenChecks;
     return false;
+  } else {
+    // A minute without the lock: its holder has stopped moving. Better a backup started twice,
+    // should the holder resume inside its check, than backups stopped for as long as it stands.
+    monitor.LockTakenChecks = kLockPatienceTicks;
   }
   // A fresh object every check: no handle or value outlives it, so every check sees what the
   // backup application stored since the last one. Its destructor closes the key on every path.
@@ -60,7 +68,7 @@ void Run(TIdleMonitor& monitor, const std::string& program_directory,
       if (tick_count < kSettlingTicks) {
         ++tick_count;
       } else {
-        if (CheckSchedule(program_directory, services)) {
+        if (CheckSchedule(monitor, program_directory, services)) {
           value_missing = true;
         }
         if (value_missing) {

@@ -5,14 +5,15 @@
 #include <string>
 
 #include "calendar/extended.h"
-#include "platform/fake/fake_check_lock.h"
-#include "platform/fake/fake_clock.h"
-#include "platform/fake/fake_message_queue.h"
-#include "platform/fake/fake_process.h"
-#include "platform/fake/fake_registry.h"
 #include "scheduling/due_rules.h"
 #include "scheduling/monitor.h"
 #include "settings/schedule_key.h"
+#include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_clock.h"
+#include "testing/fake/fake_message_boxes.h"
+#include "testing/fake/fake_message_queue.h"
+#include "testing/fake/fake_process.h"
+#include "testing/fake/fake_registry.h"
 #include "testing/schedule_writer.h"
 
 namespace autobackup {
@@ -28,10 +29,11 @@ void CheckNothingDue(benchmark::State& state, int32_t kind) {
   FakeNamedMutex mutex;
   FakeCheckLock lock(&mutex);
   TMonitorServices services{registry, clock, queue, starter, boxes, lock};
+  TIdleMonitor monitor;
   // About a quarter of an hour ago: not due for an interval of one unit of any kind.
   WriteSchedule(registry, {CurrentDateTime(clock) - 0.01, 0, kind, 1});
   for (auto _ : state) {
-    benchmark::DoNotOptimize(CheckSchedule("C:\\Apps\\", services));
+    benchmark::DoNotOptimize(CheckSchedule(monitor, "C:\\Apps\\", services));
   }
 }
 BENCHMARK_CAPTURE(CheckNothingDue, hours, kHours);
@@ -42,7 +44,7 @@ BENCHMARK_CAPTURE(CheckNothingDue, months, kMonths);
 // Starts succeed at once and record nothing, so that a long run does not grow a history.
 class InstantStarter : public ProcessStarter {
  public:
-  bool Start(const std::string&, const std::string&) override { return true; }
+  bool Start(const std::string&, const std::string&, uint32_t) override { return true; }
 };
 class NoBoxes : public MessageBoxes {
  public:
@@ -61,13 +63,14 @@ void CheckDue(benchmark::State& state, int32_t kind) {
   FakeNamedMutex mutex;
   FakeCheckLock lock(&mutex);
   TMonitorServices services{registry, clock, queue, starter, boxes, lock};
+  TIdleMonitor monitor;
   const double last = CurrentDateTime(clock) - 365.25;
   WriteSchedule(registry, {last, 0, kind, 1});
   RegKey key = 0;
   registry.OpenKey(kRootCurrentUser, kScheduleKeyPath + 1, &key);
   for (auto _ : state) {
     registry.SetValue(key, kLastBackupDate, kTypeBinary, &last, 8);
-    benchmark::DoNotOptimize(CheckSchedule("C:\\Apps\\", services));
+    benchmark::DoNotOptimize(CheckSchedule(monitor, "C:\\Apps\\", services));
   }
   registry.CloseKey(key);
 }

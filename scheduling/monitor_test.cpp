@@ -6,14 +6,15 @@
 #include <optional>
 
 #include "calendar/calendar.h"
-#include "platform/fake/fake_check_lock.h"
-#include "platform/fake/fake_clock.h"
-#include "platform/fake/fake_message_queue.h"
-#include "platform/fake/fake_process.h"
-#include "platform/fake/fake_registry.h"
 #include "scheduling/due_rules.h"
 #include "settings/schedule_key.h"
 #include "testing/counting_registry.h"
+#include "testing/fake/fake_check_lock.h"
+#include "testing/fake/fake_clock.h"
+#include "testing/fake/fake_message_boxes.h"
+#include "testing/fake/fake_message_queue.h"
+#include "testing/fake/fake_process.h"
+#include "testing/fake/fake_registry.h"
 #include "testing/schedule_writer.h"
 
 namespace autobackup {
@@ -240,6 +241,25 @@ TEST_F(MonitorTest, CheckFindingTheLockTakenAsksNothingAndTheNextTickTriesAgain)
   EXPECT_EQ(StoredLastBackupDate(), last + 3);
 }
 
+TEST_F(MonitorTest, LockTakenForAMinuteIsCheckedWithoutUntilATickGetsItAgain) {
+  StoreSchedule(Now() - 3.9, kDays, 1);
+  ASSERT_TRUE(other_copy_.TryAcquire());  // a copy stopped inside its check
+  ScriptTicks(kLockPatienceTicks - 1);
+  int checks_after_59 = -1, checks_after_61 = -1;
+  queue_.Script({FakeMessageQueue::Hook([&] { checks_after_59 = counting_.creates; }),
+                 FakeMessageQueue::Tick(), FakeMessageQueue::Hook([&] { other_copy_.Release(); }),
+                 FakeMessageQueue::Tick(), FakeMessageQueue::Hook([&] {
+                   checks_after_61 = counting_.creates;
+                   EXPECT_TRUE(other_copy_.TryAcquire());  // the 61st check gave it back
+                 }),
+                 FakeMessageQueue::Tick()});
+  EXPECT_FALSE(RunCycle());
+  EXPECT_EQ(checks_after_59, 0);
+  EXPECT_EQ(checks_after_61, 2);  // the 60th without the lock, the 61st with it
+  EXPECT_EQ(Starts(), 1);
+  EXPECT_EQ(counting_.creates, 2);  // taking turns again: the 62nd lets the holder be
+}
+
 TEST_F(MonitorTest, ChangesBetweenTicksAreSeenOnTheNextTick) {
   const double last = Now() - 2.5;
   StoreSchedule(last, kDays, 7);  // not due
@@ -291,9 +311,10 @@ TEST(CheckSchedule, AsksTheRegistryExactlyWhatOneCheckNeeds) {
   TMonitorServices services{counting, clock, queue, starter, boxes, lock};
   ASSERT_TRUE(WriteSchedule(registry, {CurrentDateTime(clock) - 1.5, 0, kDays, 1}));
 
+  TIdleMonitor monitor;
   for (int due = 1; due >= 0; --due) {  // first due, then not
     counting.Reset();
-    EXPECT_FALSE(CheckSchedule(kDirectory, services));
+    EXPECT_FALSE(CheckSchedule(monitor, kDirectory, services));
     EXPECT_EQ(counting.creates, 1);
     EXPECT_EQ(counting.opens, 0);
     EXPECT_EQ(counting.presence_queries, 4);

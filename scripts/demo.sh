@@ -10,6 +10,7 @@ build=$(realpath -m "${AUTOBACKUP_DEMO_BUILD:-build/win64}")
 seconds=20
 demo=$build/demo
 tool=$build/e2e/tools/schedule_tool.exe
+box_tool=$build/e2e/tools/box_tool.exe
 wineserver=/usr/lib/wine/wineserver
 
 bash scripts/setup.sh
@@ -20,8 +21,9 @@ if [ ! -f "$build/build.ninja" ]; then
     exit 1
   }
 fi
-echo "demo: building AutoBackup.exe, the stand-in and the schedule tool in $build"
-cmake --build "$build" --target AutoBackup autobackup_standin autobackup_schedule_tool >/dev/null
+echo "demo: building AutoBackup.exe, the stand-in and the test tools in $build"
+cmake --build "$build" --target AutoBackup autobackup_standin autobackup_schedule_tool \
+  autobackup_box_tool >/dev/null
 
 xvfb_pid=
 program_pid=
@@ -79,7 +81,8 @@ still_running=no
 if kill -0 "$program_pid" 2>/dev/null; then still_running=yes; fi
 
 after=$(run_tool show-date LastBackupDate | date_text)
-boxes=$(run_tool boxes | sed -n 's/^box title \(.*\) text \(.*\)$/  "\1": \2/p')
+boxes=$(scripts/wine-run "$build" 64 "$box_tool" count | tr -d '\r' |
+  sed -n 's/^open-title \(.*\)$/  "\1"/p')
 log=$demo/TarvikEmailBackup.log
 
 echo

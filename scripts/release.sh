@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Builds the release of the checked-out commit into dist/: per Windows build the zip, the
-# unstripped exe as its symbol file, and SHA256SUMS over all of them. Every build is made twice,
-# from nothing, in two different folders, and the release fails unless the two exes are
-# byte-identical, and so must be their zips; the release checks run on the first.
+# unstripped exe as its symbol file, the Windows Installer package of the 32-bit build, and
+# SHA256SUMS over all of them. Every build is made twice, from nothing, in two different folders,
+# and the release fails unless the two exes are byte-identical, and so must be their zips and
+# packages; the release checks run on the first. Every time in the packages, and the signing
+# time, is the commit's.
+# SIGN_PFX (a PKCS#12 file) and SIGN_PASSWORD_FILE (its password) sign the exes, the package's
+# custom action and the package; without them the release is unsigned.
 # RELEASE_BUILD_ROOT (default build/release) holds the first builds; the second ones go to a
 # temporary folder. RELEASE_JOBS (default 2) is passed to the build.
 set -euo pipefail
@@ -16,6 +20,13 @@ if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   exit 1
 fi
 commit=$(git rev-parse HEAD)
+epoch=$(git log -1 --format=%ct)
+signing=()
+if [ -n "${SIGN_PFX:-}" ]; then
+  [ -n "${SIGN_PASSWORD_FILE:-}" ] || { echo "release: SIGN_PFX needs SIGN_PASSWORD_FILE" >&2; exit 1; }
+  signing=(-DAUTOBACKUP_SIGN_PFX="$(realpath "$SIGN_PFX")"
+           -DAUTOBACKUP_SIGN_PASSWORD_FILE="$(realpath "$SIGN_PASSWORD_FILE")")
+fi
 mkdir -p "${RELEASE_BUILD_ROOT:-build/release}"
 first_root=$(cd "${RELEASE_BUILD_ROOT:-build/release}" && pwd)
 second_root=$(mktemp -d /tmp/autobackup-release-XXXXXX)
@@ -23,30 +34,47 @@ trap 'rm -rf "$second_root"' EXIT
 jobs=${RELEASE_JOBS:-2}
 dist=$source_dir/dist
 
-build() {  # build FOLDER TOOLCHAIN: AutoBackup.exe from nothing, Release
+build() {  # build FOLDER TOOLCHAIN TARGET...: the shipped files from nothing, Release
   rm -rf "$1"
   cmake -S "$source_dir" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/$2" >"$1.configure.log" 2>&1 ||
-    { cat "$1.configure.log"; return 1; }
-  cmake --build "$1" --target AutoBackup -j "$jobs" >"$1.build.log" 2>&1 ||
+    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/$2" -DAUTOBACKUP_SOURCE_DATE_EPOCH="$epoch" \
+    "${signing[@]}" >"$1.configure.log" 2>&1 || { cat "$1.configure.log"; return 1; }
+  cmake --build "$1" --target "${@:3}" -j "$jobs" >"$1.build.log" 2>&1 ||
     { cat "$1.build.log"; return 1; }
+}
+
+verify() {  # verify FILE: its signature, made by the certificate of SIGN_PFX
+  osslsigncode verify -in "$1" -CAfile "$first_root/signer.crt" >"$1.verify.log" 2>&1 &&
+    grep -q '^Signature verification: ok' "$1.verify.log" ||
+    { cat "$1.verify.log"; echo "release: $1 is not signed by SIGN_PFX's certificate" >&2; return 1; }
 }
 
 rm -rf "$dist"
 mkdir -p "$dist"
+if [ ${#signing[@]} -gt 0 ]; then
+  openssl pkcs12 -in "$SIGN_PFX" -passin file:"$SIGN_PASSWORD_FILE" -clcerts -nokeys \
+    -out "$first_root/signer.crt"
+fi
 for build_name in win32 win64; do
   case $build_name in
-    win32) toolchain=mingw-i686.cmake prefix=i686-w64-mingw32 ;;
-    win64) toolchain=mingw-x86_64.cmake prefix=x86_64-w64-mingw32 ;;
+    win32) toolchain=mingw-i686.cmake prefix=i686-w64-mingw32 targets=(autobackup_shipped autobackup_msi) ;;
+    win64) toolchain=mingw-x86_64.cmake prefix=x86_64-w64-mingw32 targets=(autobackup_shipped) ;;
   esac
   first=$first_root/$build_name
   second=$second_root/$build_name
   echo "== $build_name: two builds, in $first and $second"
-  build "$first" "$toolchain"
-  build "$second" "$toolchain"
+  build "$first" "$toolchain" "${targets[@]}"
+  build "$second" "$toolchain" "${targets[@]}"
   # As the install rules strip: with no time stamp in the header.
   SOURCE_DATE_EPOCH=0 "$prefix-strip" -o "$first.stripped.exe" "$first/app/AutoBackup.exe"
   SOURCE_DATE_EPOCH=0 "$prefix-strip" -o "$second.stripped.exe" "$second/app/AutoBackup.exe"
+  shipped=$first/release/shipped/AutoBackup.exe
+  if [ ${#signing[@]} -gt 0 ]; then
+    verify "$shipped"
+    [ "$build_name" = win64 ] || verify "$first/release/shipped/EndCopies.dll"
+  else
+    cmp "$shipped" "$first.stripped.exe"
+  fi
   if ! cmp "$first.stripped.exe" "$second.stripped.exe"; then
     echo "release: the two $build_name builds gave different exes" >&2
     exit 1
@@ -77,10 +105,22 @@ for build_name in win32 win64; do
   cp "$first/app/AutoBackup.exe" "$dist/$name-symbols.exe"
   # The zip must hold the very exe that both builds gave.
   python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("AutoBackup.exe"))' \
-    "$dist/$name.zip" | cmp - "$first.stripped.exe"
+    "$dist/$name.zip" | cmp - "$shipped"
+  if [ "$build_name" = win32 ]; then
+    msi=AutoBackup-$version.msi
+    if ! cmp "$first/release/$msi" "$second/release/$msi"; then
+      echo "release: the two builds gave different packages $msi" >&2
+      exit 1
+    fi
+    [ ${#signing[@]} -eq 0 ] || verify "$first/release/$msi"
+    echo "== $msi: the package's tables"
+    python3 release/msi/check_msi.py --msi "$first/release/$msi" --exe "$shipped" \
+      >>"$first.checks.log" 2>&1 || { cat "$first.checks.log"; exit 1; }
+    cp "$first/release/$msi" "$dist/"
+  fi
 done
 
-(cd "$dist" && sha256sum -- *.zip *-symbols.exe >SHA256SUMS)
+(cd "$dist" && sha256sum -- *.msi *.zip *-symbols.exe >SHA256SUMS)
 echo
 echo "== dist/ (commit $commit)"
 (cd "$dist" && for file in *; do
@@ -88,8 +128,13 @@ echo "== dist/ (commit $commit)"
 done)
 echo
 cat "$dist/SHA256SUMS"
+if [ ${#signing[@]} -gt 0 ]; then
+  echo "signed with the certificate of $SIGN_PFX: $(openssl x509 -in "$first_root/signer.crt" -noout -subject)"
+else
+  echo "unsigned: no SIGN_PFX given"
+fi
 for build_name in win32 win64; do
   printf 'AutoBackup.exe in the %s zip: %d bytes, sha256 %s\n' "$build_name" \
-    "$(stat -c %s "$first_root/$build_name.stripped.exe")" \
-    "$(sha256sum <"$first_root/$build_name.stripped.exe" | cut -d' ' -f1)"
+    "$(stat -c %s "$first_root/$build_name/release/shipped/AutoBackup.exe")" \
+    "$(sha256sum <"$first_root/$build_name/release/shipped/AutoBackup.exe" | cut -d' ' -f1)"
 done

@@ -16,6 +16,7 @@ packages=(
   libgtest-dev libbenchmark-dev googletest
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb qemu-user-static imagemagick x11-utils python3
+  wixl msitools osslsigncode openssl
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

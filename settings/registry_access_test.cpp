@@ -8,8 +8,8 @@
 #include <limits>
 #include <vector>
 
-#include "platform/registry_test_backends.h"
 #include "settings/schedule_key.h"
+#include "testing/registry_test_backends.h"
 
 namespace autobackup {
 namespace {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "calendar/extended.h"
 #include "failure/failures.h"
@@ -44,14 +45,13 @@ class PrinterWithoutDebugOutput : public testing::TestEventListener {
     if (result.type() == testing::TestPartResult::kSuccess) {
       return;
     }
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
     std::printf(
         "%s %s\n%s\n",
         testing::internal::FormatFileLocation(result.file_name(), result.line_number()).c_str(),
         result.skipped() ? "Skipped" : "Failure", result.message());
     // The test command's summary lists every skip with its reason.
-    if (result.skipped() && test != nullptr) {
-      std::printf("skipped: %s.%s: %s\n", test->test_suite_name(), test->name(), result.message());
+    if (result.skipped()) {
+      std::printf("skipped: %s: %s\n", test_.c_str(), result.message());
     }
     std::fflush(stdout);
   }
@@ -68,7 +68,12 @@ class PrinterWithoutDebugOutput : public testing::TestEventListener {
   }
   void OnTestSuiteStart(const testing::TestSuite& s) override { printer_->OnTestSuiteStart(s); }
   void OnTestCaseStart(const testing::TestCase& s) override { printer_->OnTestCaseStart(s); }
-  void OnTestStart(const testing::TestInfo& t) override { printer_->OnTestStart(t); }
+  // GoogleTest holds its own lock while it hands a result to the listeners, and asking it for the
+  // current test then waits on that lock for ever: the name is kept from the test's start.
+  void OnTestStart(const testing::TestInfo& t) override {
+    test_ = std::string(t.test_suite_name()) + "." + t.name();
+    printer_->OnTestStart(t);
+  }
   void OnTestDisabled(const testing::TestInfo& t) override { printer_->OnTestDisabled(t); }
   void OnTestEnd(const testing::TestInfo& t) override { printer_->OnTestEnd(t); }
   void OnTestSuiteEnd(const testing::TestSuite& s) override { printer_->OnTestSuiteEnd(s); }
@@ -86,6 +91,7 @@ class PrinterWithoutDebugOutput : public testing::TestEventListener {
 
  private:
   std::unique_ptr<testing::TestEventListener> printer_;
+  std::string test_;
 };
 
 }  // namespace

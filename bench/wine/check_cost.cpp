@@ -15,6 +15,7 @@
 #include "calendar/extended.h"
 #include "platform/win32/win32_check_lock.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_message_boxes.h"
 #include "platform/win32/win32_message_queue.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_registry.h"
@@ -82,9 +83,10 @@ int Measure(int checks, int rounds) {
   Win32MessageBoxes boxes;
   Win32CheckLock lock(CheckLockName());
   const TMonitorServices services{registry, clock, queue, starter, boxes, lock};
+  TIdleMonitor monitor;
   WriteNotDueSchedule(registry, clock);
   auto check = [&] {
-    if (CheckSchedule("C:\\Apps\\", services)) {
+    if (CheckSchedule(monitor, "C:\\Apps\\", services)) {
       std::abort();  // the schedule went missing under the measurement
     }
   };

@@ -8,6 +8,7 @@
 // write so that records never interleave:
 //   run <role> <local time as YYYY-MM-DD hh:mm:ss.mmm>
 //   path <its own path, as GetModuleFileNameW gives it>
+//   folder <its current folder, as GetCurrentDirectoryW gives it>
 //   show <the show state GetStartupInfoW gives, a number, or "default" when none was given>
 //   line <the raw command line, as GetCommandLineW gives it>
 //   arg <argument>      one line per argument after the program name, as the C runtime split them
@@ -49,6 +50,9 @@ int wmain(int argc, wchar_t** argv) {
 
   std::string record = std::string("run ") + STANDIN_ROLE + " " + stamp + "\r\n";
   record += "path " + autobackup::Utf8FromWide(path) + "\r\n";
+  std::wstring folder(GetCurrentDirectoryW(0, nullptr), L'\0');
+  folder.resize(GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), &folder[0]));
+  record += "folder " + autobackup::Utf8FromWide(folder) + "\r\n";
   record += "show " +
             (startup.dwFlags & STARTF_USESHOWWINDOW ? std::to_string(startup.wShowWindow)
                                                     : std::string("default")) +

@@ -70,6 +70,8 @@ std::vector<StandInRun> ParseStandInLog(const std::string& text) {
       open = true;
     } else if (open && Take(line, "path ", &rest)) {
       current.path = rest;
+    } else if (open && Take(line, "folder ", &rest)) {
+      // only the scenarios look at the current folder
     } else if (open && Take(line, "show ", &rest)) {
       current.show = rest;
     } else if (open && Take(line, "line ", &rest)) {

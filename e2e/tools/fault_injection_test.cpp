@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake/fake_clock.h"
+#include "testing/fake/fake_clock.h"
 
 namespace autobackup {
 namespace {

@@ -1,25 +1,16 @@
 // schedule_tool.exe: reads and writes the backup schedule in the current user's registry for the
-// end-to-end tests and the demo, prints dates and the present moment, and asks the due-date
-// rules what they decide. Several commands may follow each other in one start:
-//   now                              the present moment
-//   put NAME TYPE HEX                any type (name or number) and any bytes ("-" for none)
-//   put-date NAME DATE               an 8-byte binary double
-//   put-dword NAME INT               a 4-byte 32-bit integer
-//   get NAME                         type, size and bytes, or "absent"
-//   show-date NAME                   the value as a date: its bytes and its readable form
-//   delete NAME                      removes one value
-//   key                              whether the schedule key exists, with its value count
-//   delete-key                       removes the schedule key tree (and its parent when empty)
-//   decide LAST PERIOD INTERVAL PRESENT   what the due-date rules give
-//   boxes                            the dialog boxes on the screen, with title and text
-//   hold-lock-name SECONDS           makes the check lock's global name first, as another account
-//                                    could (its own mutex under a NULL DACL), and holds it
-// DATE, LAST and PRESENT take the forms of schedule_text.h. One output line per command; a
-// malformed command or a failed registry call ends the tool with code 2 before the next runs.
+// end-to-end tests and the demo, prints dates and the present moment, asks the due-date rules
+// what they decide, and holds the check lock's name as another account could. Several commands
+// may follow each other in one start; with none, or an unknown one, it prints its commands (the
+// table kCommands below). DATE, LAST and PRESENT take the forms of schedule_text.h. One output
+// line per command; a malformed command or a failed registry call ends the tool with code 2
+// before the next runs.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,6 +22,7 @@
 #include "platform/win32/win32_registry.h"
 #include "scheduling/due_rules.h"
 #include "settings/schedule_key.h"
+#include "testing/win32/foreign_mutex.h"
 
 namespace autobackup {
 namespace {
@@ -48,27 +40,60 @@ class Tool {
   // Runs the commands in `words` one after another; returns the exit code.
   int Run(const std::vector<std::string>& words);
 
- private:
   const std::string& Next(const char* what);
-  TSerialDateTime Now();
-  TSerialDateTime Date(const std::string& text);
-  RegKey OpenKey(bool create);
-  void Put(const std::string& name, RegType type, const void* data, uint32_t size);
-  void Get(const std::string& name);
-  void ShowDate(const std::string& name);
-  void Delete(const std::string& name);
+  void Now();
+  void Put();
+  void PutDate();
+  void PutDword();
+  void Get();
+  void ShowDate();
+  void Delete();
   void Key();
   void DeleteKey();
-  void Decide(const std::string& last, const std::string& period, const std::string& interval,
-              const std::string& present);
-  void Boxes();
-  void HoldLockName(int32_t seconds);
+  void Decide();
+  void HoldLockName();
+
+ private:
+  TSerialDateTime Date(const std::string& text);
+  RegKey OpenKey(bool create);
+  void Write(const std::string& name, RegType type, const void* data, uint32_t size);
 
   Win32Registry registry_;
   Win32Clock clock_;
   std::vector<std::string> words_;
   size_t at_ = 0;
 };
+
+// Every command: its name, its arguments and what it prints, and what runs it.
+const struct Command {
+  const char* name;
+  const char* arguments;
+  const char* what;
+  void (Tool::*run)();
+} kCommands[] = {
+    {"now", "", "the present moment", &Tool::Now},
+    {"put", "NAME TYPE HEX", "any type (name or number) and any bytes (\"-\" for none)",
+     &Tool::Put},
+    {"put-date", "NAME DATE", "an 8-byte binary double", &Tool::PutDate},
+    {"put-dword", "NAME INT", "a 4-byte 32-bit integer", &Tool::PutDword},
+    {"get", "NAME", "type, size and bytes, or \"absent\"", &Tool::Get},
+    {"show-date", "NAME", "the value as a date: its bytes and its readable form", &Tool::ShowDate},
+    {"delete", "NAME", "removes one value", &Tool::Delete},
+    {"key", "", "whether the schedule key exists, with its value count", &Tool::Key},
+    {"delete-key", "", "removes the schedule key tree (and its parent when empty)",
+     &Tool::DeleteKey},
+    {"decide", "LAST PERIOD INTERVAL PRESENT", "what the due-date rules give", &Tool::Decide},
+    {"hold-lock-name", "SECONDS",
+     "makes the check lock's global name first, as another account could, and holds it",
+     &Tool::HoldLockName},
+};
+
+void PrintUsage() {
+  std::fprintf(stderr, "usage: schedule_tool COMMAND [ARGUMENT...] [COMMAND...]\n");
+  for (const Command& command : kCommands) {
+    std::fprintf(stderr, "  %-16s %-29s %s\n", command.name, command.arguments, command.what);
+  }
+}
 
 // Closes the key it holds when it goes out of scope.
 class OpenedKey {
@@ -95,13 +120,15 @@ const std::string& Tool::Next(const char* what) {
   return words_[at_++];
 }
 
-TSerialDateTime Tool::Now() {
-  return CurrentDateTime(clock_);
+void Tool::Now() {
+  const TSerialDateTime now = CurrentDateTime(clock_);
+  std::printf("now bytes %s text %s\n", HexBytes(&now, sizeof now).c_str(),
+              ReadableDate(now).c_str());
 }
 
 TSerialDateTime Tool::Date(const std::string& text) {
   TSerialDateTime value = 0;
-  if (!ParseDateSpec(text, Now(), &value)) {
+  if (!ParseDateSpec(text, CurrentDateTime(clock_), &value)) {
     throw Failed{"not a date: " + text};
   }
   return value;
@@ -117,7 +144,7 @@ RegKey Tool::OpenKey(bool create) {
   return key;
 }
 
-void Tool::Put(const std::string& name, RegType type, const void* data, uint32_t size) {
+void Tool::Write(const std::string& name, RegType type, const void* data, uint32_t size) {
   OpenedKey key(registry_, OpenKey(true));
   const RegStatus status = registry_.SetValue(key.get(), name, type, data, size);
   if (status != kStatusSuccess) {
@@ -127,7 +154,33 @@ void Tool::Put(const std::string& name, RegType type, const void* data, uint32_t
               HexBytes(data, size).c_str());
 }
 
-void Tool::Get(const std::string& name) {
+void Tool::Put() {
+  const std::string name = Next("value name");
+  RegType type = 0;
+  std::vector<uint8_t> bytes;
+  if (!ParseRegType(Next("type"), &type) || !ParseHexBytes(Next("bytes"), &bytes)) {
+    throw Failed{"put needs a type and hex bytes"};
+  }
+  Write(name, type, bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+void Tool::PutDate() {
+  const std::string name = Next("value name");
+  const TSerialDateTime value = Date(Next("date"));
+  Write(name, kTypeBinary, &value, sizeof value);
+}
+
+void Tool::PutDword() {
+  const std::string name = Next("value name");
+  int32_t value = 0;
+  if (!ParseInt32(Next("integer"), &value)) {
+    throw Failed{"put-dword needs a 32-bit integer"};
+  }
+  Write(name, kTypeDword, &value, sizeof value);
+}
+
+void Tool::Get() {
+  const std::string name = Next("value name");
   RegKey opened = 0;
   if (registry_.OpenKey(kRootCurrentUser, kKeyPath, &opened) != kStatusSuccess) {
     std::printf("value %s absent\n", name.c_str());
@@ -152,7 +205,8 @@ void Tool::Get(const std::string& name) {
               HexBytes(data.data(), size).c_str());
 }
 
-void Tool::ShowDate(const std::string& name) {
+void Tool::ShowDate() {
+  const std::string name = Next("value name");
   OpenedKey key(registry_, OpenKey(false));
   RegType type = 0;
   uint8_t bytes[sizeof(double)] = {};
@@ -170,7 +224,8 @@ void Tool::ShowDate(const std::string& name) {
               ReadableDate(value).c_str());
 }
 
-void Tool::Delete(const std::string& name) {
+void Tool::Delete() {
+  const std::string name = Next("value name");
   HKEY key = nullptr;
   LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_ALL_ACCESS, &key);
   if (status == ERROR_SUCCESS) {
@@ -229,14 +284,13 @@ void Tool::DeleteKey() {
   std::printf("deleted-key\n");
 }
 
-void Tool::Decide(const std::string& last, const std::string& period, const std::string& interval,
-                  const std::string& present) {
-  TScheduleSettings settings{Date(last), 0.0, 0, 0};
-  if (!ParseInt32(period, &settings.BackupPeriod) ||
-      !ParseInt32(interval, &settings.BackupInterval)) {
+void Tool::Decide() {
+  TScheduleSettings settings{Date(Next("last date")), 0.0, 0, 0};
+  if (!ParseInt32(Next("period"), &settings.BackupPeriod) ||
+      !ParseInt32(Next("interval"), &settings.BackupInterval)) {
     throw Failed{"period and interval must be 32-bit integers"};
   }
-  const TSerialDateTime now = Date(present);
+  const TSerialDateTime now = Date(Next("present"));
   const DueDecision decision = autobackup::Decide(settings, now);
   if (decision.Due) {
     std::printf("decision due bytes %s text %s\n",
@@ -247,40 +301,13 @@ void Tool::Decide(const std::string& last, const std::string& period, const std:
   }
 }
 
-BOOL CALLBACK ListBox(HWND window, LPARAM) {
-  char class_name[16] = {};
-  GetClassNameA(window, class_name, sizeof class_name);
-  if (IsWindowVisible(window) && std::strcmp(class_name, "#32770") == 0) {
-    char title[256] = {};
-    char text[1024] = {};
-    GetWindowTextA(window, title, sizeof title);
-    GetWindowTextA(GetDlgItem(window, 0xFFFF), text, sizeof text);
-    for (char* c = text; *c; ++c) {
-      if (*c == '\r' || *c == '\n') {
-        *c = ' ';
-      }
-    }
-    std::printf("box title %s text %s\n", title, text);
+void Tool::HoldLockName() {
+  int32_t seconds = 0;
+  if (!ParseInt32(Next("seconds"), &seconds) || seconds < 0) {
+    throw Failed{"hold-lock-name needs seconds"};
   }
-  return TRUE;
-}
-
-void Tool::Boxes() {
-  EnumWindows(ListBox, 0);
-  std::printf("boxes end\n");
-}
-
-void Tool::HoldLockName(int32_t seconds) {
-  alignas(DWORD) BYTE everyone[SECURITY_MAX_SID_SIZE];
-  DWORD size = sizeof everyone;
-  SECURITY_DESCRIPTOR descriptor;
-  CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
-  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorOwner(&descriptor, everyone, FALSE);  // not this user, as another's is
-  SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
   const std::string name = "Global\\" + CheckLockName();
-  HANDLE mutex = CreateMutexA(&attributes, TRUE, name.c_str());
+  HANDLE mutex = CreateForeignMutex(name);
   if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
     throw Failed{"could not make " + name + " first"};
   }
@@ -293,58 +320,20 @@ void Tool::HoldLockName(int32_t seconds) {
 int Tool::Run(const std::vector<std::string>& words) {
   words_ = words;
   at_ = 0;
+  if (words_.empty()) {
+    PrintUsage();
+    return 2;
+  }
   try {
     while (at_ < words_.size()) {
-      const std::string command = Next("command");
-      if (command == "now") {
-        const TSerialDateTime now = Now();
-        std::printf("now bytes %s text %s\n", HexBytes(&now, sizeof now).c_str(),
-                    ReadableDate(now).c_str());
-      } else if (command == "put") {
-        const std::string name = Next("value name");
-        RegType type = 0;
-        std::vector<uint8_t> bytes;
-        if (!ParseRegType(Next("type"), &type) || !ParseHexBytes(Next("bytes"), &bytes)) {
-          throw Failed{"put needs a type and hex bytes"};
-        }
-        Put(name, type, bytes.data(), static_cast<uint32_t>(bytes.size()));
-      } else if (command == "put-date") {
-        const std::string name = Next("value name");
-        const TSerialDateTime value = Date(Next("date"));
-        Put(name, kTypeBinary, &value, sizeof value);
-      } else if (command == "put-dword") {
-        const std::string name = Next("value name");
-        int32_t value = 0;
-        if (!ParseInt32(Next("integer"), &value)) {
-          throw Failed{"put-dword needs a 32-bit integer"};
-        }
-        Put(name, kTypeDword, &value, sizeof value);
-      } else if (command == "get") {
-        Get(Next("value name"));
-      } else if (command == "show-date") {
-        ShowDate(Next("value name"));
-      } else if (command == "delete") {
-        Delete(Next("value name"));
-      } else if (command == "key") {
-        Key();
-      } else if (command == "delete-key") {
-        DeleteKey();
-      } else if (command == "decide") {
-        const std::string last = Next("last date");
-        const std::string period = Next("period");
-        const std::string interval = Next("interval");
-        Decide(last, period, interval, Next("present"));
-      } else if (command == "boxes") {
-        Boxes();
-      } else if (command == "hold-lock-name") {
-        int32_t seconds = 0;
-        if (!ParseInt32(Next("seconds"), &seconds) || seconds < 0) {
-          throw Failed{"hold-lock-name needs seconds"};
-        }
-        HoldLockName(seconds);
-      } else {
-        throw Failed{"unknown command " + command};
+      const std::string& name = Next("command");
+      const Command* command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                            [&](const Command& c) { return name == c.name; });
+      if (command == std::end(kCommands)) {
+        PrintUsage();
+        throw Failed{"unknown command " + name};
       }
+      (this->*command->run)();
       std::fflush(stdout);
     }
   } catch (const Failed& failed) {

@@ -1,19 +1,21 @@
-// A fault in the program's own code is turned into a thrown failure at the faulting instruction,
-// so that it unwinds like any other failure: every cleanup between the fault and the top-level
-// handler runs before the report. Faults that cannot be unwound are reported from here.
+// The outermost handler: which fault is the one the user sees (claimed once, so that a fault on
+// the way ends the process instead of starting again), whether it goes on as a throw from the
+// faulting instruction (win32_fault_redirect.cpp), so that every cleanup between it and the
+// top-level handler runs before the report, or is reported from here, and the terminate handler.
+// A stack overflow is reported by a thread of its own (win32_overflow_reporter.cpp).
 #include "platform/win32/win32_fault_filter.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 
 #include "calendar/extended.h"
 #include "failure/fault_table.h"
 #include "failure/top_level.h"
-#include "platform/win32/program_code.h"
+#include "platform/win32/win32_fault_redirect.h"
+#include "platform/win32/win32_overflow_reporter.h"
 
 namespace autobackup {
 namespace {
@@ -29,23 +31,6 @@ TFaultRecord fault;
 enum : LONG { kNoFault, kFaultTaken, kReportingDirectly };
 volatile LONG stage = kNoFault;
 
-// A stack overflow leaves too little stack, and perhaps a lock held (the heap's, the loader's),
-// to start anything: the thread that reports it is started with the filter and only woken here.
-// It says when its box is up; until then the overflowed thread waits only a bounded time.
-HANDLE overflow_reporter = nullptr;
-HANDLE overflow_event = nullptr;
-HANDLE box_up_event = nullptr;
-// The thread that installed the filter: should the system end it, overflowed, without handing the
-// overflow to the program (as Wine does on 64-bit), the reporting thread must not keep the process.
-HANDLE main_thread = nullptr;
-// How long the woken thread may take to put its box up before the process ends without it.
-constexpr DWORD kBoxWaitMilliseconds = 10000;
-// Stack kept back on the main thread for the filter after an overflow.
-constexpr ULONG kOverflowStackGuarantee = 64 * 1024;
-// The reporting thread's whole stack, reserved, not committed: its one report (the failure's
-// text, the module lookup and the message box) needs a small part of it.
-constexpr SIZE_T kReporterStackReserve = 256 * 1024;
-
 // What the runtime raises to look for a C++ handler (and the unwinding that follows); continuable
 // when it only asks. Answering "go on" hands an uncaught failure back to the runtime, which then
 // calls the terminate handler with the failure itself.
@@ -53,13 +38,6 @@ constexpr DWORD kGccExceptionMask = 0x20FFFFFF;
 constexpr DWORD kGccException = 0x20474343;
 // The system's fail-fast code: what a program that ends itself for a broken state reports.
 constexpr uint32_t kFailFastCode = 0xC0000409;
-
-// Ends the process with exit code 1 at once: no runtime shutdown, no library detach, nothing that
-// could wait on a lock the failing thread holds.
-[[noreturn]] void EndAtOnce() {
-  TerminateProcess(GetCurrentProcess(), 1);
-  ExitProcess(1);
-}
 
 void Record(const EXCEPTION_RECORD& record) {
   fault.Code = record.ExceptionCode;
@@ -70,48 +48,10 @@ void Record(const EXCEPTION_RECORD& record) {
   }
 }
 
+// Also the overflow reporter's report, on its own thread.
 [[noreturn]] void ReportRecordedFault(const TReportServices& services) {
   const auto failure = FailureFromFault(fault, services.modules);
   ReportFatalFailure(*failure, fault.Address, services);
-}
-
-void EndAtOnceWith(int) {
-  EndAtOnce();
-}
-
-LRESULT CALLBACK WatchForBox(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == HCBT_ACTIVATE) {
-    SetEvent(box_up_event);
-  }
-  return CallNextHookEx(nullptr, code, wparam, lparam);
-}
-
-DWORD WINAPI ReportOverflowWhenWoken(LPVOID) {
-  const HANDLE wakes[] = {overflow_event, main_thread};
-  if (WaitForMultipleObjects(main_thread != nullptr ? 2 : 1, wakes, FALSE, INFINITE) !=
-      WAIT_OBJECT_0) {
-    EndAtOnce();
-  }
-  SetWindowsHookExW(WH_CBT, WatchForBox, nullptr, GetCurrentThreadId());
-  // The overflowed thread may hold any lock: the end after OK must not wait for one either.
-  TReportServices services = *reporting;
-  services.exit_process = EndAtOnceWith;
-  ReportRecordedFault(services);
-}
-
-// Wakes the reporting thread and waits, a bounded time, for its box; once the box is up the user
-// decides when the process ends. Only calls that need next to no stack.
-[[noreturn]] void ReportOverflow() {
-  // The report gives back the check lock before its box, but on the reporting thread, which holds
-  // none of it: the overflowed check's hold is given back here, on the only thread that can.
-  reporting->check_lock.ReleaseThreadHolds();
-  if (overflow_reporter != nullptr && SetEvent(overflow_event)) {
-    const HANDLE ends[] = {box_up_event, overflow_reporter};
-    if (WaitForMultipleObjects(2, ends, FALSE, kBoxWaitMilliseconds) == WAIT_OBJECT_0) {
-      WaitForSingleObject(overflow_reporter, INFINITE);
-    }
-  }
-  EndAtOnce();
 }
 
 // Called before any frame's handler, while the little stack the system leaves after an overflow
@@ -143,107 +83,7 @@ extern "C" [[noreturn]] __attribute__((noinline, used)) void autobackup_throw_re
   std::abort();  // Throw never returns; the compiler cannot see that through the virtual call.
 }
 
-#if defined(__x86_64__)
-// The faulting code's stack need not be aligned as at a call: this frame realigns it before
-// calling into C++, and its frame pointer gives the unwinder the way back whatever it was.
-asm(R"(
-	.text
-	.p2align 4
-	.globl autobackup_fault_trampoline
-	.def autobackup_fault_trampoline; .scl 2; .type 32; .endef
-	.seh_proc autobackup_fault_trampoline
-autobackup_fault_trampoline:
-	pushq %rbp
-	.seh_pushreg %rbp
-	movq %rsp, %rbp
-	.seh_setframe %rbp, 0
-	.seh_endprologue
-	andq $-16, %rsp
-	subq $32, %rsp
-	call autobackup_throw_recorded_fault
-	ud2
-	.seh_endproc
-)");
-extern "C" void autobackup_fault_trampoline();
-#endif
-
 namespace {
-
-// Whether the instruction that ends just before `after` is a call: an indirect near call (FF /2),
-// or a direct one (E8) into the program's code, the jump through a null pointer being the callee's
-// tail call. Its bytes lie in the program's own code, so they can be read.
-bool FollowsCall(uintptr_t after) {
-  constexpr uintptr_t kLongest = 7;  // FF, ModRM, SIB and a 32-bit displacement
-  if (!InProgramCode(after - kLongest) || !InProgramCode(after - 1)) {
-    return false;
-  }
-  const auto* end = reinterpret_cast<const unsigned char*>(after);
-  if (end[-5] == 0xE8) {
-    int32_t displacement;
-    std::memcpy(&displacement, end - 4, sizeof displacement);
-    if (InProgramCode(after + static_cast<intptr_t>(displacement))) {
-      return true;
-    }
-  }
-  for (uintptr_t length = 2; length <= kLongest; ++length) {
-    const unsigned char* at = end - length;
-    const unsigned modrm = at[1];
-    const unsigned mod = modrm >> 6;
-    const unsigned rm = modrm & 7;
-    if (at[0] != 0xFF || ((modrm >> 3) & 7) != 2) {
-      continue;
-    }
-    uintptr_t expected = 2;
-    if (mod != 3 && rm == 4) {
-      expected += 1;  // SIB
-      if (mod == 0 && (at[2] & 7) == 5) {
-        expected += 4;
-      }
-    }
-    if (mod == 1) {
-      expected += 1;
-    } else if (mod == 2 || (mod == 0 && rm == 5)) {
-      expected += 4;
-    }
-    if (expected == length) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// Makes the faulting thread go on in the thrower as though the faulting instruction had called
-// it. Only the program's own code is built for that (every instruction that can trap can throw,
-// with exact unwind tables); false elsewhere, and the fault is reported where it happened.
-bool RedirectToThrow(CONTEXT& context, uintptr_t address) {
-#if defined(__x86_64__)
-  DWORD64& stack = context.Rsp;
-  DWORD64& next = context.Rip;
-  const auto thrower = reinterpret_cast<uintptr_t>(&autobackup_fault_trampoline);
-#else
-  DWORD& stack = context.Esp;
-  DWORD& next = context.Eip;
-  // The 32-bit build realigns the stack in every function that needs it.
-  const auto thrower = reinterpret_cast<uintptr_t>(&autobackup_throw_recorded_fault);
-#endif
-  if (address == 0) {
-    // A call through a null pointer has pushed its return address (a jump through one leaves the
-    // caller's); a return into a zeroed slot faults here too, and then the word on the stack is
-    // no return address at all.
-    if (!FollowsCall(*reinterpret_cast<const uintptr_t*>(stack))) {
-      return false;
-    }
-  } else {
-    if (!InProgramCode(address)) {
-      return false;
-    }
-    // The unwinder looks up the instruction before a return address: here the faulting one.
-    stack -= sizeof(uintptr_t);
-    *reinterpret_cast<uintptr_t*>(stack) = address + 1;
-  }
-  next = thrower;
-  return true;
-}
 
 LONG WINAPI FaultFilter(EXCEPTION_POINTERS* info) {
   const EXCEPTION_RECORD& record = *info->ExceptionRecord;
@@ -297,29 +137,10 @@ LONG WINAPI FaultFilter(EXCEPTION_POINTERS* info) {
 
 void InstallFaultFilter(const TReportServices& services) {
   reporting = &services;
-  ULONG guarantee = kOverflowStackGuarantee;
-  SetThreadStackGuarantee(&guarantee);
-  overflow_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  box_up_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
-                  SYNCHRONIZE, FALSE, 0);
-  if (overflow_event != nullptr && box_up_event != nullptr) {
-    overflow_reporter = CreateThread(nullptr, kReporterStackReserve, ReportOverflowWhenWoken,
-                                     nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  }
+  StartOverflowReporter(services, ReportRecordedFault);
   AddVectoredExceptionHandler(1, OverflowHandler);
   SetUnhandledExceptionFilter(FaultFilter);
   std::set_terminate(ReportOnTerminate);
-}
-
-void RestrictLibrarySearch() {
-  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  const auto set_directories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (set_directories != nullptr) {
-    set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  }
 }
 
 }  // namespace autobackup

@@ -10,9 +10,4 @@ namespace autobackup {
 // overflow; the services must live as long as the process.
 void InstallFaultFilter(const TReportServices& services);
 
-// Libraries the program loads (those a message box needs, say) come from the system folder only,
-// never from the exe's. Where the system cannot restrict that (an unpatched Vista), nothing
-// changes.
-void RestrictLibrarySearch();
-
 }  // namespace autobackup

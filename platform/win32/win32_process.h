@@ -1,23 +1,14 @@
-// The real process start and message box: CreateProcessW and MessageBoxW.
+// The system's process start, with the wide calls.
 #pragma once
 
 #include "platform/process.h"
 
 namespace autobackup {
 
-// How long a start waits for the started program to be ready for input. The wait only lets the
-// program reach its first window before the scheduler goes on; it may pass while the check lock
-// is held, so it stays within one tick: the other copies then lose at most that tick's check.
-constexpr unsigned long kInputIdleWaitMs = 1000;
-
 class Win32ProcessStarter : public ProcessStarter {
  public:
-  bool Start(const std::string& application, const std::string& command_line) override;
-};
-
-class Win32MessageBoxes : public MessageBoxes {
- public:
-  int Show(const std::string& text, const std::string& caption, uint32_t flags) override;
+  bool Start(const std::string& application, const std::string& command_line,
+             uint32_t ready_wait_ms) override;
 };
 
 }  // namespace autobackup

@@ -1,4 +1,4 @@
-#include "platform/fake/fake_check_lock.h"
+#include "testing/fake/fake_check_lock.h"
 
 namespace autobackup {
 namespace {

@@ -1,5 +1,5 @@
 // The hand-made address space of FakeModuleLookup.
-#include "platform/fake/fake_module_lookup.h"
+#include "testing/fake/fake_module_lookup.h"
 
 namespace autobackup {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake/fake_registry.h"
+#include "testing/fake/fake_registry.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,5 +1,5 @@
 // A message queue for the tests, driven by a script.
-#include "platform/fake/fake_message_queue.h"
+#include "testing/fake/fake_message_queue.h"
 
 #include <algorithm>
 #include <utility>

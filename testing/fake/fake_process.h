@@ -1,8 +1,6 @@
-// Process start and message boxes in memory: the tests place programs, then read back what ran
-// and which boxes were shown.
+// Process start in memory: the tests place programs, then read back what ran.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,9 +21,11 @@ class FakeProcessStarter : public ProcessStarter {
     std::string command_line;
     bool started = false;
     std::string program;  // the program that ran; empty when nothing ran
+    uint32_t ready_wait_ms = 0;
   };
 
-  bool Start(const std::string& application, const std::string& command_line) override;
+  bool Start(const std::string& application, const std::string& command_line,
+             uint32_t ready_wait_ms) override;
 
   void PlaceProgram(const std::string& path) { programs_.push_back(path); }
   // From now on every start fails and runs nothing, whatever is placed.
@@ -43,33 +43,6 @@ class FakeProcessStarter : public ProcessStarter {
   std::vector<std::string> programs_;
   bool fail_ = false;
   std::vector<Attempt> attempts_;
-};
-
-class FakeMessageBoxes : public MessageBoxes {
- public:
-  static constexpr int kAnswerOk = 1;  // IDOK
-
-  struct Box {
-    std::string text;
-    std::string caption;
-    uint32_t flags = 0;
-  };
-
-  int Show(const std::string& text, const std::string& caption, uint32_t flags) override {
-    shown_.push_back({text, caption, flags});
-    if (while_shown) {
-      while_shown();
-    }
-    return kAnswerOk;
-  }
-
-  // Runs while each box is up, before the user's answer.
-  std::function<void()> while_shown;
-
-  const std::vector<Box>& Shown() const { return shown_; }
-
- private:
-  std::vector<Box> shown_;
 };
 
 }  // namespace autobackup

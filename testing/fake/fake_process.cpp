@@ -1,4 +1,4 @@
-#include "platform/fake/fake_process.h"
+#include "testing/fake/fake_process.h"
 
 namespace autobackup {
 namespace {
@@ -12,8 +12,9 @@ std::string WithExtension(const std::string& name) {
 
 }  // namespace
 
-bool FakeProcessStarter::Start(const std::string& application, const std::string& command_line) {
-  Attempt attempt{application, command_line, false, {}};
+bool FakeProcessStarter::Start(const std::string& application, const std::string& command_line,
+                               uint32_t ready_wait_ms) {
+  Attempt attempt{application, command_line, false, {}, ready_wait_ms};
   if (!fail_) {
     attempt.program = application.empty() ? Find(command_line) : Exactly(application);
     attempt.started = !attempt.program.empty();

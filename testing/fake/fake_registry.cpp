@@ -1,5 +1,5 @@
 // The fake registry: a tree of keys holding typed byte strings, reached through numbered handles.
-#include "platform/fake/fake_registry.h"
+#include "testing/fake/fake_registry.h"
 
 #include <algorithm>
 #include <cstring>

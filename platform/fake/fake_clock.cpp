@@ -1,1 +1,0 @@
-#include "platform/fake/fake_clock.h"

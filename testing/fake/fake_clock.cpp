@@ -1,0 +1,1 @@
+#include "testing/fake/fake_clock.h"
