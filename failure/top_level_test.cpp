@@ -92,13 +92,26 @@ TEST_F(TopLevelTest, MemoryExhaustionIsReportedAsOutOfMemory) {
             "Exception EOutOfMemory in module AutoBackup.exe at 00000000.\r\nOut of memory.\r\n");
 }
 
+struct Unlisted {};
+
+// Plain names read as C++ spells them; anything else keeps its mangled spelling, never a cut one.
 TEST_F(TopLevelTest, ForeignThrowNamesItsTypeWithNoMessage) {
-  EXPECT_EQ(Run([]() -> int { throw 42; }), 1);
-  EXPECT_EQ(OnlyText(), "Exception int in module AutoBackup.exe at 00000000.\r\n\r\n");
-  boxes_ = FakeMessageBoxes();
-  EXPECT_EQ(Run([]() -> int { throw std::runtime_error("not ours"); }), 1);
-  EXPECT_EQ(OnlyText(),
-            "Exception std::runtime_error in module AutoBackup.exe at 00000000.\r\n\r\n");
+  const struct {
+    std::function<int()> body;
+    const char* name;
+  } kCases[] = {
+      {[]() -> int { throw 42; }, "int"},
+      {[]() -> int { throw std::runtime_error("not ours"); }, "std::runtime_error"},
+      {[]() -> int { throw Unlisted(); }, "autobackup::(anonymous namespace)::Unlisted"},
+      {[]() -> int { throw "text"; }, "PKc"},
+      {[]() -> int { throw std::vector<int>(); }, "St6vectorIiSaIiEE"},
+  };
+  for (const auto& c : kCases) {
+    boxes_ = FakeMessageBoxes();
+    EXPECT_EQ(Run(c.body), 1);
+    EXPECT_EQ(OnlyText(), std::string("Exception ") + c.name +
+                              " in module AutoBackup.exe at 00000000.\r\n\r\n");
+  }
 }
 
 }  // namespace
