@@ -96,7 +96,7 @@ def second_version(options, exe):
 def msi(suite, options):
     if suite.emulation:
         raise harness.Skipped("the package's 32-bit custom action fails under qemu-user "
-                                "(its server crashes or spins)")
+                              "(its server crashes or spins)")
     with open(options.exe, "rb") as f:
         exe = f.read()
     second, second_exe = second_version(options, exe)
