@@ -19,9 +19,6 @@ HANDLE main_thread = nullptr;
 constexpr DWORD kBoxWaitMilliseconds = 10000;
 // Stack kept back on the main thread for the filter after an overflow.
 constexpr ULONG kOverflowStackGuarantee = 64 * 1024;
-// The reporting thread's whole stack, reserved, not committed: its one report (the failure's
-// text, the module lookup and the message box) needs a small part of it.
-constexpr SIZE_T kReporterStackReserve = 256 * 1024;
 
 void EndAtOnceWith(int) {
   EndAtOnce();
@@ -73,8 +70,9 @@ void StartOverflowReporter(const TReportServices& services,
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
                   SYNCHRONIZE, FALSE, 0);
   if (overflow_event != nullptr && box_up_event != nullptr) {
-    overflow_reporter = CreateThread(nullptr, kReporterStackReserve, ReportOverflowWhenWoken,
-                                     nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    // The exe's default stack: reserved pages cost nothing resident, and the message box runs
+    // hooks and input-method code on it.
+    overflow_reporter = CreateThread(nullptr, 0, ReportOverflowWhenWoken, nullptr, 0, nullptr);
   }
 }
 
