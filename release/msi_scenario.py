@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""The Windows Installer package as a user and an administrator meet it, under Wine's 64-bit
-msiexec: no backup application, so no install; the search finding the application in a folder
-with a non-ASCII name; the log-on entry's command starting one backup on a due schedule; an
-upgrade to a second version (built here) and a removal, each while a copy runs; a downgrade
-refused; INSTALLDIR on the command line. One of the whole-program scenarios, in its own prefix
-and on its own display (see --help)."""
+"""The Windows Installer packages as a user and an administrator meet them, under Wine's msiexec.
+The 64-bit build's package, in the 64-bit prefix: a folder given without the application, or
+one every user may change, refused; the application found under Program Files, a silent install
+leaving one copy running, which backs up; a silent upgrade while it runs leaving one copy, of the
+new file; a downgrade refused; a failing upgrade rolled back; a removal ending the copy but not
+one of another folder; then the application under Program Files (x86), with the earlier releases'
+32-bit package replaced, and an application that moved followed by the next upgrade. The 32-bit
+build's package: refused on the 64-bit prefix, installed and removed on a 32-bit one. One of the
+whole-program scenarios, in its own prefix and on its own display (see --help)."""
 
 import argparse
 import os
@@ -20,38 +23,45 @@ from package_scenario import harness, unix_path  # the scenarios' harness, e2e/h
 expect = harness.expect
 HERE = os.path.dirname(os.path.abspath(__file__))
 FOLDER = "C:\\Program Files\\Tarvik Tools\\\u041f\u043e\u0447\u0442\u0430 Backup"
+FOLDER_X86 = "C:\\Program Files (x86)\\Tarvik Tools\\Mail Backup"
+MOVED = "C:\\Program Files\\Moved Backup"
 OTHER = "C:\\Other Place"
+NATIVE = "HKLM\\Software\\"
 WOW = "HKLM\\Software\\Wow6432Node\\"
 STOPPED = "LaunchConditions. Return value 0."  # 1603 through Wine's 8 bits, and where it stopped
 RUN_KEY = "Microsoft\\Windows\\CurrentVersion\\Run"
+# The commit of release 0.1.0, whose one package was 32-bit: the x64 package must replace it.
+RELEASE_0_1_0 = "5ab647cb2463ccf4bf706d5ab5a95a5a8919b0ca"
 
 
-def wine64(suite, *words):
-    """A Windows program of the 64-bit side; its exit code (8 bits through Wine) and output."""
+def wine(suite, arch, *words):
+    """A Windows program of the given side; its exit code (8 bits through Wine) and output."""
     # A file, not a pipe: a program the install starts inherits it and outlives the install.
     with tempfile.TemporaryFile() as out:
-        code = subprocess.run([harness.WINE_RUN, suite.home, "64", *words],
+        code = subprocess.run([harness.WINE_RUN, suite.home, arch, *words],
                               stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                               env=suite.environment(120), timeout=150).returncode
         out.seek(0)
         return code, out.read().decode("latin-1")
 
 
-def msiexec(suite, *words):
+def msiexec(suite, *words, arch="64"):
     """msiexec with a log; its exit code and the log's text."""
     log = unix_path(suite, "C:\\msiexec.log")
     if os.path.exists(log):
         os.remove(log)
-    code, output = wine64(suite, "msiexec", *words, "/l*", "C:\\msiexec.log")
+    code, _ = wine(suite, arch, "msiexec", *words, "/l*", "C:\\msiexec.log")
     with open(log, "rb") as f:
         text = f.read().replace(b"\0", b"").decode("latin-1")  # Wine's log: ASCII, wide
     print("msiexec %s: %d" % (" ".join(words), code))
+    for line in re.findall(r"^(?:ChooseFolder|EndCopies|StartCopies): .*$", text, re.MULTILINE):
+        print("  " + line.rstrip())
     return code, text
 
 
 def values(suite, key):
     """The string values of a registry key as {name: text}; {} when the key is absent."""
-    code, _ = wine64(suite, "reg", "export", key, "C:\\values.reg", "/y")
+    code, _ = wine(suite, suite.arch, "reg", "export", key, "C:\\values.reg", "/y")
     if code != 0:
         return {}
     with open(unix_path(suite, "C:\\values.reg"), "rb") as f:
@@ -60,103 +70,241 @@ def values(suite, key):
     return {re.sub(r"\\(.)", r"\1", n): re.sub(r"\\(.)", r"\1", v) for n, v in pairs}
 
 
-def installed(suite, folder):
-    """The installed exe's bytes (None when absent), its log-on entries and remembered folder."""
+def expect_installed(suite, folder, exe, root=NATIVE):
+    """`exe`'s bytes in `folder` (None: no file) and, in the registry view `root` alone, its one
+    log-on entry and the remembered folder."""
     path = unix_path(suite, folder + "\\AutoBackup.exe")
-    exe = open(path, "rb").read() if os.path.exists(path) else None
-    entries = [values(suite, root + RUN_KEY).get("AutoBackup") for root in ("HKLM\\Software\\",
-                                                                            WOW)]
-    return exe, [entry for entry in entries if entry], values(suite, WOW + "AutoBackup")
+    found = open(path, "rb").read() if os.path.exists(path) else None
+    views = [NATIVE] + ([WOW] if suite.arch == "64" or root == WOW else [])
+    state = [(values(suite, view + RUN_KEY).get("AutoBackup"), values(suite, view + "AutoBackup"))
+             for view in views]
+    wanted = [('"%s\\AutoBackup.exe"' % folder, {"InstallFolder": folder + "\\"})
+              if exe and view == root else (None, {}) for view in views]
+    expect(found == exe and state == wanted, "in %s: the file %s, the registry %s" % (
+        folder, "as expected" if found == exe else "not as expected", state))
 
 
-def expect_installed(suite, folder, exe):
-    state = installed(suite, folder)
-    expect(state == (exe, ['"%s\\AutoBackup.exe"' % folder], {"InstallFolder": folder + "\\"})
-           if exe else state == (None, [], {}), "in %s: %s" % (folder, (state[0] == exe,) +
-                                                               state[1:]))
+def copies(suite):
+    """The running AutoBackup.exe processes of the scenario's prefix, as {pid: Windows path}."""
+    found = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if ("WINEPREFIX=" + suite.prefix).encode() not in f.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                first = f.read().split(b"\0")[0].decode("utf-8", "replace").strip()
+        except OSError:
+            continue
+        if first.lower().endswith("\\autobackup.exe"):
+            found[int(pid)] = first
+    return found
 
 
-def second_version(options, exe):
-    """A package of the next version whose exe differs in its last bytes."""
+def expect_copies(suite, folder, count):
+    """`count` copies of `folder`'s AutoBackup.exe running, soon (Wine names a process late)."""
+    deadline = time.monotonic() + 10 * suite.slow
+    while True:
+        running = {pid: path for pid, path in copies(suite).items()
+                   if path.lower() == (folder + "\\AutoBackup.exe").lower()}
+        if len(running) == count or time.monotonic() > deadline:
+            break
+        time.sleep(0.5)
+    expect(len(running) == count, "%d copies of %s running, not %d: %s" % (
+        len(running), folder, count, copies(suite)))
+    return set(running)
+
+
+def put_application(suite, folder, away_from=None):
+    """The stand-in backup application into `folder` (out of `away_from`); its path."""
+    if away_from:
+        os.remove(unix_path(suite, away_from + "\\" + harness.STANDIN_NAME))
+    os.makedirs(unix_path(suite, folder), exist_ok=True)
+    return shutil.copy(suite.options.standin, unix_path(suite, folder + "\\" + harness.STANDIN_NAME))
+
+
+def build(options, arch, step, exe, folder):
+    """The package of the version `step` patch levels on, whose exe ends in a mark of its own;
+    its Windows path on drive C: and the exe's bytes."""
+    major, minor, patch = options.version.split(".")
+    version = "%s.%s.%d" % (major, minor, int(patch) + step)
+    exe = exe + b"version " + version.encode()
+    with open(os.path.join(folder, "AutoBackup.exe"), "wb") as f:
+        f.write(exe)
+    out = os.path.join(folder, "%s.msi" % version)
+    subprocess.run([sys.executable, os.path.join(HERE, "msi", "build_msi.py"), "--arch", arch,
+                    "--wxs", os.path.join(HERE, "msi", "AutoBackup.wxs"), "--exe",
+                    os.path.join(folder, "AutoBackup.exe"), "--dll", options.dll, "--version",
+                    version, "--epoch", "0", "--out", out], check=True)
+    return out, exe
+
+
+def fail_late(msi):
+    """The package with a deferred action, after the files are in place, that fails."""
+    # A program run from the script (type 34, deferred) whose exit code is not 0.
+    for query in ("INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
+                  "('Fail', 1058, 'TARGETDIR', '[SystemFolder]cmd.exe /c exit 1')",
+                  "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES "
+                  "('Fail', 6590)"):
+        subprocess.run(["msibuild", msi, "-q", query], check=True)
+
+
+def release_0_1_0(options, exe, folder):
+    """Release 0.1.0's 32-bit package, built from that commit's own sources with `exe`; None when
+    the history is not at hand."""
+    sources = os.path.join(folder, "0.1.0")
+    for path in ("release/ship.py", "release/msi/AutoBackup.wxs", "release/msi/build_msi.py",
+                 "release/msi/end_copies.c"):
+        shown = subprocess.run(["git", "-C", HERE, "show", "%s:%s" % (RELEASE_0_1_0, path)],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        if shown.returncode != 0:
+            return None
+        os.makedirs(os.path.dirname(os.path.join(sources, path)), exist_ok=True)
+        with open(os.path.join(sources, path), "wb") as f:
+            f.write(shown.stdout)
+    msi = os.path.join(sources, "release", "msi")
+    subprocess.run(["i686-w64-mingw32-gcc", "-shared", "-O2", "-o", "EndCopies.dll",
+                    "end_copies.c", "-lmsi", "-Wl,--kill-at"], cwd=msi, check=True)
+    with open(os.path.join(msi, "AutoBackup.exe"), "wb") as f:
+        f.write(exe)
+    subprocess.run([sys.executable, "build_msi.py", "--wxs", "AutoBackup.wxs", "--exe",
+                    "AutoBackup.exe", "--dll", "EndCopies.dll", "--version", "0.1.0", "--epoch",
+                    "0", "--out", os.path.join(folder, "0.1.0.msi")], cwd=msi, check=True)
+    return os.path.join(folder, "0.1.0.msi")
+
+
+def packages(suite, options, arch):
+    """Each package the scenario installs, copied to C:\\: {name: (Windows path, exe bytes)}."""
     folder = os.path.join(options.build, "msi-scenario")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
-    major, minor, patch = options.version.split(".")
-    version = "%s.%s.%d" % (major, minor, int(patch) + 1)
-    with open(os.path.join(folder, "AutoBackup.exe"), "wb") as f:
-        f.write(exe + b"second version")
-    subprocess.run([sys.executable, os.path.join(HERE, "msi", "build_msi.py"), "--wxs",
-                    os.path.join(HERE, "msi", "AutoBackup.wxs"), "--exe",
-                    os.path.join(folder, "AutoBackup.exe"), "--dll", options.dll, "--version",
-                    version, "--epoch", "0", "--out", os.path.join(folder, "second.msi")],
-                   check=True)
-    return os.path.join(folder, "second.msi"), exe + b"second version"
-
-
-def msi(suite, options):
-    if suite.emulation:
-        raise harness.Skipped("the package's 32-bit custom action fails under qemu-user "
-                              "(its server crashes or spins)")
     with open(options.exe, "rb") as f:
-        exe = f.read()
-    second, second_exe = second_version(options, exe)
-    for path, name in ((options.msi, "first.msi"), (second, "second.msi")):
-        shutil.copy(path, unix_path(suite, "C:\\" + name))
+        made = {"first": (options.msi, f.read())}
+    if arch == "x64":
+        made["second"] = build(options, arch, 1, made["first"][1], folder)
+        made["failing"] = build(options, arch, 2, made["first"][1], folder)
+        fail_late(made["failing"][0])
+        if not harness.emulation_of("32"):  # its 32-bit custom action
+            old = release_0_1_0(options, made["first"][1] + b"0.1.0", folder)
+            if old:
+                made["0.1.0"] = (old, made["first"][1] + b"0.1.0")
+    for name, (path, exe) in made.items():
+        shutil.copy(path, unix_path(suite, "C:\\%s.msi" % name))
+        made[name] = ("C:\\%s.msi" % name, exe)
+    return made
 
-    code, log = msiexec(suite, "/i", "C:\\first.msi", "/qn")
-    # Wine logs no launch condition's text: that the install stopped there is what shows.
-    expect(code == 67 and STOPPED in log, "installed without the application")
-    left = [d for root in ("Program Files", "Program Files (x86)") for d, _, files in os.walk(
-        os.path.join(suite.prefix, "drive_c", root)) if "AutoBackup.exe" in files]
+
+def expect_refused(suite, why, *words, arch="64"):
+    code, log = msiexec(suite, "/i", *words, "/qn", arch=arch)
+    expect(code == 67 and STOPPED in log and why in log, "not refused for %r" % why)
+
+
+def x64(suite, options):
+    made = packages(suite, options, "x64")
+    first = made["first"][0]
+    # Wine logs no launch condition's text: that the install stopped there, and the custom
+    # action's own line, are what show.
+    expect_refused(suite, "was found in no folder", first)
+    os.makedirs(unix_path(suite, OTHER))
+    expect_refused(suite, "does not hold", first, "INSTALLDIR=%s" % OTHER)
+    put_application(suite, OTHER)
+    suite.tool("open-folder", OTHER)
+    expect_refused(suite, "is refused: it grants Everyone", first, "INSTALLDIR=%s\\" % OTHER)
+    left = [d for root in ("Program Files", "Program Files (x86)", "Other Place") for d, _, files
+            in os.walk(unix_path(suite, "C:\\" + root)) if "AutoBackup.exe" in files]
     expect(not left, "left behind: %s" % left)
-    expect_installed(suite, FOLDER, None)
 
-    folder = unix_path(suite, FOLDER)
-    os.makedirs(folder)
-    shutil.copy(options.standin, os.path.join(folder, harness.STANDIN_NAME))
-    standin = os.path.join(folder, harness.STANDIN_NAME)
+    # The copy the install starts is the one the user's log-on would start: it backs up.
+    standin = put_application(suite, FOLDER)
     old = suite.daily_schedule("now-3.9")
-    expect(msiexec(suite, "/i", "C:\\first.msi", "/qn")[0] == 0, "the install failed")
-    expect_installed(suite, FOLDER, exe)
-
-    # At log-on the entry's text is the command line: one quoted path (checked above), started
-    # here by its path, as Wine's cmd cannot spell this folder.
-    suite.start(unix_path(suite, installed(suite, FOLDER)[1][0].strip('"')))
-    runs = suite.wait_for_starts(standin, 1, 30)
+    expect(msiexec(suite, "/i", first, "/qn")[0] == 0, "the install failed")
+    expect_installed(suite, FOLDER, made["first"][1])
+    running = expect_copies(suite, FOLDER, 1)
+    deadline = time.monotonic() + 30 * suite.slow
+    while not harness.parse_standin_log(harness.log_of(standin)) and time.monotonic() < deadline:
+        time.sleep(0.2)
     time.sleep(harness.EXTRA_CHECKS_SECONDS)
     suite.expect_one_unattended_start(harness.parse_standin_log(harness.log_of(standin)))
     expect(suite.date("LastBackupDate")[0] == harness.double_bytes(
         harness.double_of(old) + 3.0), "LastBackupDate not 3 days on")
-    print("started after %.1f s: %s" % (suite.seconds_running(), runs[0]["line"]))
 
-    # Interactive: the new version starts a copy of its own once the old one is ended.
-    code, log = msiexec(suite, "/i", "C:\\second.msi", "/qr")
-    expect(code == 0 and "StartAutoBackup. Return value 1." in log, "the upgrade failed")
-    expect_installed(suite, FOLDER, second_exe)
-    suite.wait_for_exit(30)
+    expect(msiexec(suite, "/i", made["second"][0], "/qn")[0] == 0, "the upgrade failed")
+    expect_installed(suite, FOLDER, made["second"][1])
+    upgraded = expect_copies(suite, FOLDER, 1)
+    expect(upgraded != running, "the copy of the old file still runs")
+    expect_refused(suite, "", first)  # a downgrade
+    expect_installed(suite, FOLDER, made["second"][1])
 
-    code, log = msiexec(suite, "/i", "C:\\first.msi", "/qn")
-    expect(code == 67 and STOPPED in log, "the downgrade was not refused")
-    expect_installed(suite, FOLDER, second_exe)
+    # A failing upgrade: on Windows the old version comes back whole, and its own rollback action
+    # starts its copies again. Wine runs the rollback script, this package's start among it, after
+    # the new files are undone, but brings back nothing the old version's removal took.
+    code, log = msiexec(suite, "/i", made["failing"][0], "/qn")
+    failed = log.find("Fail. Return value 0.")
+    expect(code == 1627 % 256 and failed > 0 and "StartCopies: started" not in log and
+           log.find(": StartCopiesRollback.", failed) > 0, "the upgrade did not end in rollback")
+    expect_copies(suite, FOLDER, 0)
+    expect(msiexec(suite, "/i", made["second"][0], "/qn")[0] == 0, "the install failed")
 
     # A copy of AutoBackup.exe in another folder is not the installed file: it keeps running.
-    os.makedirs(unix_path(suite, OTHER))
     shutil.copy(options.exe, unix_path(suite, OTHER + "\\AutoBackup.exe"))
     suite.start_second(unix_path(suite, OTHER + "\\AutoBackup.exe"))
     time.sleep(2)
-    expect(msiexec(suite, "/x", "C:\\second.msi", "/qn")[0] == 0, "the removal failed")
+    expect(msiexec(suite, "/x", made["second"][0], "/qn")[0] == 0, "the removal failed")
     expect_installed(suite, FOLDER, None)
+    expect_copies(suite, FOLDER, 0)
     expect(suite.second.poll() is None, "the other folder's copy was ended")
     expect(os.path.exists(standin) and suite.tool("key")[0][:2] == ["key", "present"],
            "the backup application or its schedule went")
 
-    code, _ = msiexec(suite, "/i", "C:\\first.msi", "/qn", "INSTALLDIR=%s\\" % OTHER)
-    expect(code == 0, "the install into INSTALLDIR failed")
-    expect_installed(suite, OTHER, exe)
-    expect(not os.path.exists(os.path.join(folder, "AutoBackup.exe")), "installed in the found")
-    expect(msiexec(suite, "/x", "C:\\first.msi", "/qn")[0] == 0, "the removal failed")
-    expect_installed(suite, OTHER, None)
+    # Under Program Files (x86), where earlier releases' 32-bit package put AutoBackup.
+    put_application(suite, FOLDER_X86, away_from=FOLDER)
+    if "0.1.0" in made:
+        expect(msiexec(suite, "/i", made["0.1.0"][0], "/qn")[0] == 0, "0.1.0 did not install")
+        expect_installed(suite, FOLDER_X86, made["0.1.0"][1], WOW)
+    else:
+        print("skipped: msi: release 0.1.0's package (its history is not at hand, or its 32-bit "
+              "custom action runs through qemu-user here)")
+    expect(msiexec(suite, "/i", first, "/qn")[0] == 0, "the install failed")
+    expect_installed(suite, FOLDER_X86, made["first"][1])
+    expect_copies(suite, FOLDER_X86, 1)
+
+    # The application moved: the remembered folder no longer counts.
+    put_application(suite, MOVED, away_from=FOLDER_X86)
+    expect(msiexec(suite, "/i", made["second"][0], "/qn")[0] == 0, "the upgrade failed")
+    expect_installed(suite, MOVED, made["second"][1])
+    expect(not os.path.exists(unix_path(suite, FOLDER_X86 + "\\AutoBackup.exe")), "left behind")
+    expect_copies(suite, MOVED, 1)
+    expect(msiexec(suite, "/x", made["second"][0], "/qn")[0] == 0, "the removal failed")
+    expect_installed(suite, MOVED, None)
     suite.expect_no_boxes()
+
+
+def x86(suite, options):
+    made = packages(suite, options, "x86")
+    put_application(suite, FOLDER)
+    code, log = msiexec(suite, "/i", made["first"][0], "/qn")
+    expect(code == 67 and STOPPED in log and "ChooseFolder" not in log,
+           "the 32-bit package went further than its refusal on 64-bit Windows")
+    expect_installed(suite, FOLDER, None)
+    if suite.emulation:
+        raise harness.Skipped("its install on 32-bit Windows: the package's 32-bit custom "
+                              "actions fail under qemu-user (their server crashes or spins)")
+    # 32-bit Windows: a prefix of its own in place of the 64-bit one.
+    suite.stop_wine()
+    shutil.rmtree(suite.prefix)
+    env = dict(suite.environment(300), WINEARCH="win32", WINEPREFIX=suite.prefix,
+               WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d", DISPLAY="")
+    subprocess.run(["timeout", "-k", "10", "300", "/usr/lib/wine/wine", "wineboot", "-i"],
+                   env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=True)
+    put_application(suite, FOLDER)
+    shutil.copy(options.msi, unix_path(suite, made["first"][0]))
+    expect(msiexec(suite, "/i", made["first"][0], "/qn", arch="32")[0] == 0, "the install failed")
+    expect_installed(suite, FOLDER, made["first"][1])
+    expect_copies(suite, FOLDER, 1)
+    expect(msiexec(suite, "/x", made["first"][0], "/qn", arch="32")[0] == 0, "removal failed")
+    expect_installed(suite, FOLDER, None)
+    expect_copies(suite, FOLDER, 0)
 
 
 def main():
@@ -164,9 +312,10 @@ def main():
     for option in ("--build", "--tool", "--box-tool", "--standin", "--msi", "--exe", "--dll",
                    "--version"):
         parser.add_argument(option, required=True)
-    parser.add_argument("--arch", choices=("32",), required=True)
+    parser.add_argument("--arch", choices=("32", "64"), required=True)
     options = parser.parse_args()
-    return harness.run(options, "msi", 240, lambda suite: msi(suite, options))
+    body = x64 if options.arch == "64" else x86
+    return harness.run(options, "msi", 300, lambda suite: body(suite, options))
 
 
 if __name__ == "__main__":

@@ -1,11 +1,14 @@
 // schedule_tool.exe: reads and writes the backup schedule in the current user's registry for the
 // end-to-end tests and the demo, prints dates and the present moment, asks the due-date rules
-// what they decide, and holds the check lock's name as another account could. Several commands
+// what they decide, holds the check lock's name as another account could, and opens a folder to
+// every user as a careless setup could. Several commands
 // may follow each other in one start; with none, or an unknown one, it prints its commands (the
 // table kCommands below). DATE, LAST and PRESENT take the forms of schedule_text.h. One output
 // line per command; a malformed command or a failed registry call ends the tool with code 2
 // before the next runs.
 #include <windows.h>
+// after windows.h, which it needs
+#include <aclapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -52,6 +55,7 @@ class Tool {
   void DeleteKey();
   void Decide();
   void HoldLockName();
+  void OpenFolder();
 
  private:
   TSerialDateTime Date(const std::string& text);
@@ -86,6 +90,8 @@ const struct Command {
     {"hold-lock-name", "SECONDS",
      "makes the check lock's global name first, as another account could, and holds it",
      &Tool::HoldLockName},
+    {"open-folder", "FOLDER", "lets Everyone change the folder and what it holds",
+     &Tool::OpenFolder},
 };
 
 void PrintUsage() {
@@ -315,6 +321,33 @@ void Tool::HoldLockName() {
   std::fflush(stdout);
   Sleep(static_cast<DWORD>(seconds) * 1000);
   CloseHandle(mutex);
+}
+
+void Tool::OpenFolder() {
+  const std::string& folder = Next("folder");
+  BYTE everyone[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof everyone;
+  PACL list = nullptr;
+  PACL opened = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  EXPLICIT_ACCESS_A entry = {};
+  entry.grfAccessPermissions = GENERIC_ALL;
+  entry.grfAccessMode = GRANT_ACCESS;
+  entry.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  entry.Trustee.ptstrName = reinterpret_cast<LPSTR>(everyone);
+  LPSTR path = const_cast<LPSTR>(folder.c_str());
+  if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size) ||
+      GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            &list, nullptr, &descriptor) != ERROR_SUCCESS ||
+      SetEntriesInAclA(1, &entry, list, &opened) != ERROR_SUCCESS ||
+      SetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            opened, nullptr) != ERROR_SUCCESS) {
+    throw Failed{"could not open " + folder};
+  }
+  LocalFree(opened);
+  LocalFree(descriptor);
+  std::printf("opened %s\n", folder.c_str());
 }
 
 int Tool::Run(const std::vector<std::string>& words) {
