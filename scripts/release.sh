@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the release of the checked-out commit into dist/: per Windows build the zip, the
-# unstripped exe as its symbol file, the Windows Installer package of the 32-bit build, and
-# SHA256SUMS over all of them. Every build is made twice, from nothing, in two different folders,
+# unstripped exe as its symbol file and its Windows Installer package (x86 from the 32-bit build,
+# x64 from the 64-bit one), and SHA256SUMS over all of them. Every build is made twice, from nothing, in two different folders,
 # and the release fails unless the two exes are byte-identical, and so must be their zips and
 # packages; the release checks run on the first. Every time in the packages, and the signing
 # time, is the commit's.
-# SIGN_PFX (a PKCS#12 file) and SIGN_PASSWORD_FILE (its password) sign the exes, the package's
-# custom action and the package; without them the release is unsigned.
+# SIGN_PFX (a PKCS#12 file) and SIGN_PASSWORD_FILE (its password) sign the exes, the packages'
+# custom actions and the packages; without them the release is unsigned.
 # RELEASE_BUILD_ROOT (default build/release) holds the first builds; the second ones go to a
 # temporary folder. RELEASE_JOBS (default 2) is passed to the build.
 set -euo pipefail
@@ -57,21 +57,21 @@ if [ ${#signing[@]} -gt 0 ]; then
 fi
 for build_name in win32 win64; do
   case $build_name in
-    win32) toolchain=mingw-i686.cmake prefix=i686-w64-mingw32 targets=(autobackup_shipped autobackup_msi) ;;
-    win64) toolchain=mingw-x86_64.cmake prefix=x86_64-w64-mingw32 targets=(autobackup_shipped) ;;
+    win32) toolchain=mingw-i686.cmake prefix=i686-w64-mingw32 msi_arch=x86 ;;
+    win64) toolchain=mingw-x86_64.cmake prefix=x86_64-w64-mingw32 msi_arch=x64 ;;
   esac
   first=$first_root/$build_name
   second=$second_root/$build_name
   echo "== $build_name: two builds, in $first and $second"
-  build "$first" "$toolchain" "${targets[@]}"
-  build "$second" "$toolchain" "${targets[@]}"
+  build "$first" "$toolchain" autobackup_shipped autobackup_msi
+  build "$second" "$toolchain" autobackup_shipped autobackup_msi
   # As the install rules strip: with no time stamp in the header.
   SOURCE_DATE_EPOCH=0 "$prefix-strip" -o "$first.stripped.exe" "$first/app/AutoBackup.exe"
   SOURCE_DATE_EPOCH=0 "$prefix-strip" -o "$second.stripped.exe" "$second/app/AutoBackup.exe"
   shipped=$first/release/shipped/AutoBackup.exe
   if [ ${#signing[@]} -gt 0 ]; then
     verify "$shipped"
-    [ "$build_name" = win64 ] || verify "$first/release/shipped/EndCopies.dll"
+    verify "$first/release/shipped/CustomActions.dll"
   else
     cmp "$shipped" "$first.stripped.exe"
   fi
@@ -106,18 +106,16 @@ for build_name in win32 win64; do
   # The zip must hold the very exe that both builds gave.
   python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("AutoBackup.exe"))' \
     "$dist/$name.zip" | cmp - "$shipped"
-  if [ "$build_name" = win32 ]; then
-    msi=AutoBackup-$version.msi
-    if ! cmp "$first/release/$msi" "$second/release/$msi"; then
-      echo "release: the two builds gave different packages $msi" >&2
-      exit 1
-    fi
-    [ ${#signing[@]} -eq 0 ] || verify "$first/release/$msi"
-    echo "== $msi: the package's tables"
-    python3 release/msi/check_msi.py --msi "$first/release/$msi" --exe "$shipped" \
-      >>"$first.checks.log" 2>&1 || { cat "$first.checks.log"; exit 1; }
-    cp "$first/release/$msi" "$dist/"
+  msi=AutoBackup-$version-$msi_arch.msi
+  if ! cmp "$first/release/$msi" "$second/release/$msi"; then
+    echo "release: the two builds gave different packages $msi" >&2
+    exit 1
   fi
+  [ ${#signing[@]} -eq 0 ] || verify "$first/release/$msi"
+  echo "== $msi: the package's tables"
+  python3 release/msi/check_msi.py --msi "$first/release/$msi" --arch "$msi_arch" \
+    --exe "$shipped" >>"$first.checks.log" 2>&1 || { cat "$first.checks.log"; exit 1; }
+  cp "$first/release/$msi" "$dist/"
 done
 
 (cd "$dist" && sha256sum -- *.msi *.zip *-symbols.exe >SHA256SUMS)
