@@ -120,7 +120,8 @@ def put_application(suite, folder, away_from=None):
     if away_from:
         os.remove(unix_path(suite, away_from + "\\" + harness.STANDIN_NAME))
     os.makedirs(unix_path(suite, folder), exist_ok=True)
-    return shutil.copy(suite.options.standin, unix_path(suite, folder + "\\" + harness.STANDIN_NAME))
+    path = unix_path(suite, folder + "\\" + harness.STANDIN_NAME)
+    return shutil.copy(suite.options.standin, path)
 
 
 def build(options, arch, step, exe, folder):
