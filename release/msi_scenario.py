@@ -61,8 +61,10 @@ def msiexec(suite, *words, arch="64"):
 
 def values(suite, key):
     """The string values of a registry key as {name: text}; {} when the key is absent."""
-    code, _ = wine(suite, suite.arch, "reg", "export", key, "C:\\values.reg", "/y")
+    code, output = wine(suite, suite.arch, "reg", "export", key, "C:\\values.reg", "/y")
     if code != 0:
+        expect("Unable to find the specified registry key" in output,
+               "reg export %s failed (%d): %s" % (key, code, output))
         return {}
     with open(unix_path(suite, "C:\\values.reg"), "rb") as f:
         text = f.read().decode("utf-16")
