@@ -4,9 +4,8 @@ if(NOT WIN32)
   return()
 endif()
 
-# Vista is the oldest Windows that has every function the exe imports (CreateMutexExA,
-# SetThreadStackGuarantee, and GetTickCount64 from the MinGW thread runtime); the subsystem
-# version tells the loader so.
+# Vista is the oldest Windows that has every function the exe imports (release/check_exe.py lists
+# them and checks this); the subsystem version tells the loader so.
 set(AUTOBACKUP_WINDOWS_VERSION 6.0 CACHE INTERNAL "The oldest Windows the exe runs on")
 string(REPLACE "." ";" windows_version "${AUTOBACKUP_WINDOWS_VERSION}")
 list(GET windows_version 0 windows_major)

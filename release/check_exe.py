@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Release checks of a built AutoBackup.exe: subsystem and hardening flags of its PE header,
-imported DLLs, version resource and manifest. Prints each check; exits 1 if any fails.
+imports, version resource and manifest. Prints each check; exits 1 if any fails.
 
 usage: check_exe.py --exe EXE --objdump OBJDUMP --windres WINDRES --version X.Y.Z
                     --windows MAJOR.MINOR --license LICENSE
@@ -17,7 +17,56 @@ import xml.etree.ElementTree as ElementTree
 
 import pe_image
 
-ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
+# Every function the 32-bit and the 64-bit exe import, by DLL and by the oldest Windows that has
+# it: the "Minimum supported client" of Microsoft's documentation. An import missing here fails
+# the checks, and so does a PE header naming another Windows than the newest these need: the
+# header's OS version is the oldest Windows the exe runs on. Entries an exe lacks are harmless.
+WINDOWS = {"NT 4.0": (4, 0), "2000": (5, 0), "XP": (5, 1), "Vista": (6, 0), "7": (6, 1),
+           "8": (6, 2), "8.1": (6, 3), "10": (10, 0)}
+IMPORTS = {
+    "advapi32.dll": {
+        "2000": "RegCloseKey RegCreateKeyExA RegOpenKeyExA RegQueryValueExA RegSetValueExA",
+        "XP": "AddAccessAllowedAce ConvertSidToStringSidA CreateWellKnownSid CryptAcquireContextA"
+              " CryptGenRandom CryptReleaseContext EqualSid GetSecurityInfo GetTokenInformation"
+              " InitializeAcl InitializeSecurityDescriptor OpenProcessToken"
+              " SetSecurityDescriptorDacl SetSecurityDescriptorOwner"},
+    "kernel32.dll": {
+        "NT 4.0": "IsDebuggerPresent",
+        "2000": "CloseHandle DuplicateHandle GetHandleInformation GetLocalTime"
+                " GetSystemTimeAsFileTime lstrcmpW",
+        "XP": "AddVectoredExceptionHandler CreateEventA CreateEventW CreateProcessW"
+              " CreateSemaphoreA CreateThread DeleteCriticalSection EnterCriticalSection"
+              " ExitProcess FreeLibrary GetCurrentDirectoryW GetCurrentProcess GetCurrentProcessId"
+              " GetCurrentThread GetCurrentThreadId GetLastError GetModuleFileNameW"
+              " GetModuleHandleA GetModuleHandleW GetProcAddress GetProcessAffinityMask"
+              " GetShortPathNameW GetStartupInfoA GetThreadContext GetThreadPriority"
+              " InitializeCriticalSection LeaveCriticalSection LoadLibraryA LoadLibraryW LocalFree"
+              " OpenProcess OutputDebugStringA RaiseException ReleaseMutex ReleaseSemaphore"
+              " RemoveVectoredExceptionHandler ResetEvent ResumeThread SetCurrentDirectoryW"
+              " SetEvent SetLastError SetProcessAffinityMask SetThreadContext SetThreadPriority"
+              " SetUnhandledExceptionFilter Sleep SuspendThread TerminateProcess TlsAlloc"
+              " TlsGetValue TlsSetValue TryEnterCriticalSection VirtualProtect VirtualQuery"
+              " WaitForMultipleObjects WaitForSingleObject"
+              # The 64-bit runtime's unwinding: in every 64-bit Windows, from XP's x64 edition.
+              " RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx RtlVirtualUnwind"
+              " __C_specific_handler",
+        # The check lock, the MinGW thread runtime, the stack overflow's report.
+        "Vista": "CreateMutexExA GetTickCount64 SetThreadStackGuarantee"},
+    # Part of Windows, but documented with no minimum per export: XP's has every one of these.
+    "msvcrt.dll": {
+        "XP": "__getmainargs __initenv __iob_func __p__acmdln __p__commode __p__fmode"
+              " __set_app_type __setusermatherr _acmdln _amsg_exit _beginthreadex _cexit _close"
+              " _commode _endthreadex _errno _exit _fmode _initterm _iob _onexit _open _read"
+              " _setjmp _setjmp3 _strdup _ultoa _write abort calloc exit fprintf free fwrite"
+              " longjmp malloc memchr memcmp memcpy memmove memset printf realloc signal strcmp"
+              " strlen strncmp vfprintf wcslen"},
+    "user32.dll": {
+        "2000": "CallNextHookEx GetClassNameW KillTimer LoadStringW MessageBoxW PeekMessageA"
+                " PostMessageA SetTimer SetWindowsHookExW WaitMessage",
+        "XP": "WaitForInputIdle"},
+}
+OLDEST = {(dll, name): windows for dll, by_windows in IMPORTS.items()
+          for windows, names in by_windows.items() for name in names.split()}
 RT_VERSION, RT_MANIFEST = 16, 24
 SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
 SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
@@ -56,12 +105,43 @@ def check_header(options):
         expect(found == options.windows, "%s version %s is %s" % (field, found, options.windows))
     stamp = re.search(r"^Time/Date\s+(.*)$", text, re.MULTILINE).group(1)
     expect(stamp == "Thu Jan  1 00:00:00 1970", "no time stamp in the header: %s" % stamp)
-    dlls = re.findall(r"^\s+DLL Name: (\S+)$", text, re.MULTILINE)
-    expect(dlls and {dll.lower() for dll in dlls} <= ALLOWED_DLLS, "imports only from %s: %s" % (
-        sorted(ALLOWED_DLLS), dlls))
+    check_imports(text, options.windows)
     both = [s.name for s in pe_image.read(options.exe).sections_with(
         pe_image.IMAGE_SCN_MEM_WRITE | pe_image.IMAGE_SCN_MEM_EXECUTE)]
     expect(not both, "no section both writable and executable: %s" % both)
+
+
+def imports(text):
+    """{dll: [function]} of the import tables in `objdump -p`'s text, DLL names in lower case."""
+    found, dll = {}, None
+    for line in text.splitlines():
+        name = re.match(r"\s+DLL Name: (\S+)$", line)
+        member = re.match(r"\t[0-9a-f]+\t +\d+ +(\S+)", line)
+        if name:
+            dll = found.setdefault(name.group(1).lower(), [])
+        elif member and dll is not None:
+            dll.append(member.group(1))
+        elif not line.strip():
+            dll = None
+    return found
+
+
+def check_imports(text, windows):
+    found = imports(text)
+    expect(found and set(found) <= set(IMPORTS), "imports only from %s: %s" % (
+        sorted(IMPORTS), sorted(found)))
+    new = ["%s %s" % (dll, name) for dll in sorted(found) for name in sorted(found[dll])
+           if (dll, name) not in OLDEST]
+    expect(not new, "every import is in check_exe.py's IMPORTS" + (
+        "; add %s, each with the oldest Windows that has it (Microsoft's \"Minimum supported"
+        " client\")" % ", ".join(new) if new else ""))
+    needs = sorted((WINDOWS[OLDEST[dll, name]], OLDEST[dll, name], name)
+                   for dll in found for name in found[dll] if (dll, name) in OLDEST)
+    newest = needs[-1][:2] if needs else ((0, 0), "none")
+    expect(newest[0] == tuple(int(part) for part in windows.split(".")),
+           "the newest Windows the imports need, %s (%s), is the header's %s" % (
+               newest[1], ", ".join(name for version, _, name in needs if version == newest[0]),
+               windows))
 
 
 def check_resources(options):
