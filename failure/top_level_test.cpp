@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -94,23 +95,32 @@ TEST_F(TopLevelTest, MemoryExhaustionIsReportedAsOutOfMemory) {
 
 struct Unlisted {};
 
+// A class name of 10000 characters: its length has more digits than the reader takes.
+#define TEN_TIMES(x) TEN_JOINED(x, x, x, x, x, x, x, x, x, x)
+#define TEN_JOINED(a, b, c, d, e, f, g, h, i, j) a##b##c##d##e##f##g##h##i##j
+struct TEN_TIMES(TEN_TIMES(TEN_TIMES(TEN_TIMES(x)))) {};
+
 // Plain names read as C++ spells them; anything else keeps its mangled spelling, never a cut one.
 TEST_F(TopLevelTest, ForeignThrowNamesItsTypeWithNoMessage) {
   const struct {
     std::function<int()> body;
-    const char* name;
+    std::string name;
   } kCases[] = {
       {[]() -> int { throw 42; }, "int"},
       {[]() -> int { throw std::runtime_error("not ours"); }, "std::runtime_error"},
       {[]() -> int { throw Unlisted(); }, "autobackup::(anonymous namespace)::Unlisted"},
       {[]() -> int { throw "text"; }, "PKc"},
       {[]() -> int { throw std::vector<int>(); }, "St6vectorIiSaIiEE"},
+      {[]() -> int { throw std::exception(); }, "std::exception"},
+      {[]() -> int { throw std::tm(); }, "tm"},
+      {[]() -> int { throw TEN_TIMES(TEN_TIMES(TEN_TIMES(TEN_TIMES(x))))(); },
+       "N10autobackup12_GLOBAL__N_110000" + std::string(10000, 'x') + "E"},
   };
   for (const auto& c : kCases) {
     boxes_ = FakeMessageBoxes();
     EXPECT_EQ(Run(c.body), 1);
-    EXPECT_EQ(OnlyText(), std::string("Exception ") + c.name +
-                              " in module AutoBackup.exe at 00000000.\r\n\r\n");
+    EXPECT_EQ(OnlyText(), ("Exception " + c.name + " in module AutoBackup.exe at 00000000.\r\n\r\n")
+                              .substr(0, kReportCapacity - 1));
   }
 }
 

@@ -245,19 +245,23 @@ TEST_F(MonitorTest, LockTakenForAMinuteIsCheckedWithoutUntilATickGetsItAgain) {
   StoreSchedule(Now() - 3.9, kDays, 1);
   ASSERT_TRUE(other_copy_.TryAcquire());  // a copy stopped inside its check
   ScriptTicks(kLockPatienceTicks - 1);
-  int checks_after_59 = -1, checks_after_61 = -1;
+  int checks_after_59 = -1, checks_after_61 = -1, checks_after_120 = -1;
   queue_.Script({FakeMessageQueue::Hook([&] { checks_after_59 = counting_.creates; }),
                  FakeMessageQueue::Tick(), FakeMessageQueue::Hook([&] { other_copy_.Release(); }),
                  FakeMessageQueue::Tick(), FakeMessageQueue::Hook([&] {
                    checks_after_61 = counting_.creates;
                    EXPECT_TRUE(other_copy_.TryAcquire());  // the 61st check gave it back
-                 }),
+                 })});
+  // Taking turns again: the minute counts anew from the 61st, which got the lock.
+  queue_.Repeat(FakeMessageQueue::Tick(), kLockPatienceTicks - 1);
+  queue_.Script({FakeMessageQueue::Hook([&] { checks_after_120 = counting_.creates; }),
                  FakeMessageQueue::Tick()});
   EXPECT_FALSE(RunCycle());
   EXPECT_EQ(checks_after_59, 0);
   EXPECT_EQ(checks_after_61, 2);  // the 60th without the lock, the 61st with it
+  EXPECT_EQ(checks_after_120, 2);
   EXPECT_EQ(Starts(), 1);
-  EXPECT_EQ(counting_.creates, 2);  // taking turns again: the 62nd lets the holder be
+  EXPECT_EQ(counting_.creates, 3);  // the 121st without it
 }
 
 TEST_F(MonitorTest, ChangesBetweenTicksAreSeenOnTheNextTick) {
