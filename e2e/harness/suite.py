@@ -225,17 +225,18 @@ class Suite:
         """This scenario's own prefix, a copy of the prepared one."""
         self.stop_wine()  # a copy left running by an interrupted run
         shutil.rmtree(self.home, ignore_errors=True)
-        expect(os.path.exists(os.path.join(self.build, TEMPLATE, "ready")),
-               "no prepared prefix: the wine_prefix fixture has not run")
+        timing = os.path.join(self.build, TEMPLATE, TIMING)
+        expect(os.path.exists(os.path.join(self.build, TEMPLATE, "ready")) and
+               os.path.exists(timing), "no prepared prefix: the wine_prefix fixture has not run")
         copy_prefix(os.path.join(self.build, TEMPLATE, "wineprefix"), self.prefix)
-        with open(os.path.join(self.build, TEMPLATE, TIMING)) as f:
+        with open(timing) as f:
             words = f.read().split()
         fields = dict(zip(words[1::2], words[2::2]))
         settling, tick = int(fields["settling-ticks"]), int(fields["tick-ms"]) / 1000
         # The first check comes with the tick after the start-up tick and the settling ticks.
         # Exiting sooner means a tick was skipped; half a tick leaves room for timer jitter but
         # not for a whole tick less.
-        self.first_check = (1 + settling) * tick
+        self.first_check = (1 + settling + 1) * tick
         self.first_check_not_before = self.first_check - tick / 2
 
     def start_display(self):

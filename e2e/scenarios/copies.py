@@ -32,7 +32,7 @@ def two_copies(suite, stagger):
 # Beyond a copy's first check (suite.first_check after its start): room for Wine's start on a
 # machine running four scenarios at once. A lock that kept the copy from its first check would
 # keep it for good, so this still tells the two apart.
-WINE_START_ROOM = 7
+WINE_START_ROOM = 6
 
 
 def check_lock(suite, variant):
