@@ -4,10 +4,6 @@
 
 namespace autobackup {
 
-namespace {
-constexpr uint32_t kTickMilliseconds = 1000;
-}  // namespace
-
 std::string ProgramDirectoryOf(const std::string& path) {
   return path.substr(0, FileNameStart(path, "\\:"));
 }

@@ -103,7 +103,6 @@ TEST(StringTable, ResourceHoldsEveryTextExactly) {
 #define AUTOBACKUP_STRING(name, id, text) EXPECT_EQ(LoadText(StringId::name), text) << #name;
 #include "failure/strings.def"
 #undef AUTOBACKUP_STRING
-  EXPECT_EQ(LoadText(StringId::ReportPattern), "Exception %s in module %s at %p.\r\n%s%s\r\n");
 }
 #endif
 

@@ -15,6 +15,8 @@
 
 namespace autobackup {
 
+// The period of the timer messages the cycle waits for, for the start-up handshake as well.
+constexpr uint32_t kTickMilliseconds = 1000;
 // Timer messages that only count before the first check.
 constexpr int32_t kSettlingTicks = 12;
 // Checks in a row that may find the check lock taken before a copy checks without it: a copy

@@ -1,6 +1,6 @@
-// The least a resident program with a one-second tick can be: the same timer, wait and removal
-// of messages as AutoBackup.exe and nothing else, for comparing CPU time and memory. With
-// "calls", every tick after the first thirteen also makes the Win32 calls of a check.
+// The least a resident program with AutoBackup.exe's tick can be: the same timer, wait and
+// removal of messages and nothing else, for comparing CPU time and memory. With "calls", every
+// tick after the handshake's and the settling ones also makes the Win32 calls of a check.
 // usage: bare_loop [TICKS [calls]]   (default 80 ticks; ends after that many timer messages)
 #include <windows.h>
 
@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "bench/wine/bare_calls.h"
+#include "scheduling/monitor.h"
 
 namespace {
 
@@ -20,14 +21,14 @@ VOID CALLBACK TickCallback(HWND, UINT, UINT_PTR, DWORD) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const int ticks = __argc > 1 ? std::atoi(__argv[1]) : 80;
   const bool calls = __argc > 2 && std::strcmp(__argv[2], "calls") == 0;
-  const UINT_PTR timer = SetTimer(nullptr, 1, 1000, TickCallback);
+  const UINT_PTR timer = SetTimer(nullptr, 1, autobackup::kTickMilliseconds, TickCallback);
   int seen = 0;
   while (seen < ticks) {
     WaitMessage();
     MSG message;
     if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) && message.message == WM_TIMER) {
-      // The start-up handshake and the twelve settling ticks come first, as in AutoBackup.exe.
-      if (++seen > 13 && calls) {
+      // The start-up handshake and the settling ticks come first, as in AutoBackup.exe.
+      if (++seen > 1 + autobackup::kSettlingTicks && calls) {
         autobackup::BareCheckCalls();
       }
     }

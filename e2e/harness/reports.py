@@ -2,6 +2,7 @@
 fatal report's two lines checked against the executable that made it (its code sections, and
 the function at the offset when the build's symbol tool is given), and the report closed."""
 
+import ast
 import os
 import re
 import subprocess
@@ -10,8 +11,53 @@ from .suite import expect
 
 REPORT_TITLE = "Application Error"
 LAUNCH_FAILURE_TITLE = "Error!"
-# First line of the report: failure type, module file, offset in it.
-REPORT_FIRST_LINE = re.compile(rb"^Exception (\w+) in module (.+) at ([0-9A-F]{8})\.$")
+STRINGS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "failure",
+                       "strings.def")
+
+
+def program_text(name):
+    """The text `name` of the program's string table, as bytes."""
+    with open(STRINGS, encoding="utf-8") as f:
+        for line in f:
+            match = re.fullmatch(r'AUTOBACKUP_STRING\(%s, \d+, ("(?:[^"\\]|\\.)*")\)' % name,
+                                 line.strip())
+            if match:
+                return ast.literal_eval(match.group(1)).encode()
+    raise ValueError("no text %s in %s" % (name, STRINGS))
+
+
+def filled_form(pattern, address_digits):
+    """What `pattern` (bytes) becomes once filled in by the report: a %s any text, a %p an offset
+    (eight hexadecimal digits, more where the build's pointers have more), each a group.
+
+    >>> line = filled_form(b"%s at %p.%%", 8)
+    >>> [bool(line.fullmatch(b"E at " + offset)) for offset in
+    ...  (b"0000ABCD.%", b"0000ABC.%", b"0000ABCDE.%", b"0000ABCDx%", b"0000abcd.%")]
+    [True, False, False, False, False]
+    >>> filled_form(b"%s at %p.", 16).fullmatch(b"a at b at 0000000123456789.").groups()
+    (b'a at b', b'0000000123456789')
+    >>> filled_form(b"%d", 8)
+    Traceback (most recent call last):
+    ValueError: no form for %d
+    """
+    form = b""
+    for piece in re.split(rb"(%.)", pattern):
+        if piece == b"%s":
+            form += rb"(.+?)"
+        elif piece == b"%p":
+            form += rb"([0-9A-F]{8,%d})" % address_digits
+        elif piece == b"%%":
+            form += b"%"
+        elif piece.startswith(b"%") and len(piece) == 2:
+            raise ValueError("no form for %s" % piece.decode())
+        else:
+            form += re.escape(piece)
+    return re.compile(form)
+
+
+def report_first_line(address_digits):
+    """The report's first line (failure type, module file, offset in it), from its pattern."""
+    return filled_form(program_text("ReportPattern").split(b"\r\n")[0], address_digits)
 
 
 def pe_layout(suite, exe):
@@ -65,7 +111,7 @@ def expect_report(suite, box, exe, failure_type, message, code_at=None, module=N
     print("box %r: %r" % (REPORT_TITLE, box["text"]))
     expect(box["count"] == 1, "%d boxes open, not one: %s" % (box["count"], box["open"]))
     first, second = report_lines(box["text"])
-    match = REPORT_FIRST_LINE.match(first)
+    match = report_first_line(suite.address_digits).fullmatch(first)
     expect(match, "the first line does not have the report's form: %r" % first)
     expect(match.group(1) == failure_type.encode(), "the report names %s, not %s" % (
         match.group(1), failure_type))

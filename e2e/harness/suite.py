@@ -31,9 +31,6 @@ class Skipped(Exception):
     pass
 
 
-# The first check comes after the start-up tick and twelve settling ticks. Exiting sooner means a
-# tick was skipped; the bound leaves room for timer jitter but not for a whole tick less.
-FIRST_CHECK_NOT_BEFORE = 13.5
 # Checks that run after a start before the results are read: later ticks must not start again.
 EXTRA_CHECKS_SECONDS = 3.5
 # CTest's SKIP_RETURN_CODE for these scenarios.
@@ -142,6 +139,9 @@ class Suite:
         self.slow = 4 if self.emulation else 1
         # An absolute address in the report: as wide as a pointer of the build.
         self.address_digits = 16 if self.arch == "64" else 8
+        # Seconds from a start to the first check, and the least a run may take that waited for
+        # it: from the build's own figures (fresh_prefix).
+        self.first_check = self.first_check_not_before = None
         self.program = None
         self.started_at = None
         self.second = None  # a second copy of the program, for the scenarios that run two
@@ -225,9 +225,19 @@ class Suite:
         """This scenario's own prefix, a copy of the prepared one."""
         self.stop_wine()  # a copy left running by an interrupted run
         shutil.rmtree(self.home, ignore_errors=True)
-        expect(os.path.exists(os.path.join(self.build, TEMPLATE, "ready")),
-               "no prepared prefix: the wine_prefix fixture has not run")
+        timing = os.path.join(self.build, TEMPLATE, TIMING)
+        expect(os.path.exists(os.path.join(self.build, TEMPLATE, "ready")) and
+               os.path.exists(timing), "no prepared prefix: the wine_prefix fixture has not run")
         copy_prefix(os.path.join(self.build, TEMPLATE, "wineprefix"), self.prefix)
+        with open(timing) as f:
+            words = f.read().split()
+        fields = dict(zip(words[1::2], words[2::2]))
+        settling, tick = int(fields["settling-ticks"]), int(fields["tick-ms"]) / 1000
+        # The first check comes with the tick after the start-up tick and the settling ticks.
+        # Exiting sooner means a tick was skipped; half a tick leaves room for timer jitter but
+        # not for a whole tick less.
+        self.first_check = (1 + settling + 1) * tick
+        self.first_check_not_before = self.first_check - tick / 2
 
     def start_display(self):
         """A private Xvfb display on a free number, for this scenario alone; its process."""
@@ -378,6 +388,8 @@ class Suite:
 
 
 TEMPLATE = "e2e-prefix"
+# Beside the prepared prefix: the schedule tool's `timing` line, the program's own figures.
+TIMING = "timing"
 
 
 def prepare(options):
@@ -403,6 +415,16 @@ def prepare(options):
         shutil.rmtree(own, ignore_errors=True)
         copy_prefix(suite.prefix, own)
         print("copied to %s" % own)
+    # Asked again whenever the tool was built since: it is built from the program's header. Asked
+    # in the build's own prefix, so that the template stays as it was made.
+    timing = os.path.join(suite.home, TIMING)
+    if not os.path.exists(timing) or os.path.getmtime(timing) < os.path.getmtime(suite.tool_exe):
+        suite.home, suite.prefix = suite.build, own
+        line = " ".join(suite.tool("timing")[0])
+        suite.stop_wine()
+        with open(timing, "w") as f:
+            f.write(line + "\n")
+        print(line)
 
 
 def run(options, name, seconds, body):

@@ -29,10 +29,10 @@ def two_copies(suite, stagger):
     suite.expect_no_boxes()
 
 
-# A copy's first check comes about 14 s after its start: one tick of start-up, twelve settling;
-# the rest is room for Wine's start on a machine running four scenarios at once. A lock that kept
-# the copy from its first check would keep it for good, so this still tells the two apart.
-FIRST_CHECK_BY = 20
+# Beyond a copy's first check (suite.first_check after its start): room for Wine's start on a
+# machine running four scenarios at once. A lock that kept the copy from its first check would
+# keep it for good, so this still tells the two apart.
+WINE_START_ROOM = 6
 
 
 def check_lock(suite, variant):
@@ -61,7 +61,7 @@ def check_lock(suite, variant):
             time.sleep(0.2)
         print(open(said).read().strip())
     suite.start(exe)
-    suite.wait_for_start(standin, FIRST_CHECK_BY)
+    suite.wait_for_start(standin, suite.first_check + WINE_START_ROOM)
     if variant == "error-box":
         box = suite.wait_for_box(LAUNCH_FAILURE_TITLE, 5)
         expect(box["count"] == 1, "%d boxes open, not the stale copy's one" % box["count"])

@@ -2,11 +2,12 @@
 """Whole-program scenarios: AutoBackup.exe under Wine against the real registry, timers and
 process start. The harness is e2e/harness/; the scenarios are in files by group (schedules.py:
 schedules and folders, copies.py: copies and the lock, failures.py: failures and the fault
-table); this file holds their table and the command line.
+table, packages.py: the zip and the MSI); this file holds their table and the command line.
 
 usage: scenarios.py --build DIR --arch 64|32 --tool EXE --autobackup EXE --standin EXE
                     --decoy EXE [--box-tool EXE --faults EXE --nm NM --objdump OBJDUMP]
-                    SCENARIO
+                    [--cpack CPACK --guide MD --license FILE --package NAME
+                     --msi MSI --exe EXE --dll DLL --version X.Y.Z] SCENARIO
        scenarios.py --build DIR --arch 64|32 --tool EXE prepare
        scenarios.py --list
 
@@ -28,6 +29,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import harness  # noqa: E402  (e2e/harness, beside this folder)
 import copies  # noqa: E402
 import failures  # noqa: E402
+import packages  # noqa: E402
 import schedules  # noqa: E402
 from harness import LIMIT  # noqa: E402
 
@@ -64,6 +66,9 @@ SCENARIOS = {
     "fault-null-call": failures.fault_null_call,
     "fault-divide-by-zero": failures.fault_divide_by_zero,
     "fault-in-library": failures.fault_in_library,
+    # The zip, on the primary (32-bit) build alone, and each build's Windows Installer package.
+    "package": (packages.package, {"builds": "32", "seconds": 150}),
+    "msi": (packages.msi, {"seconds": 300}),
 }
 SCENARIOS.update({name: failures.fault_table_case for name in failures.FAULT_TABLE})
 PROPERTIES = ("builds", "seconds")
@@ -108,6 +113,9 @@ def main():
     parser.add_argument("--faults")
     parser.add_argument("--nm")
     parser.add_argument("--objdump")
+    for option in ("--cpack", "--guide", "--license", "--package", "--msi", "--exe", "--dll",
+                   "--version"):
+        parser.add_argument(option)  # the package scenarios' (packages.py)
     parser.add_argument("scenario", choices=sorted(SCENARIOS) + ["prepare"])
     options = parser.parse_args()
     if options.scenario == "prepare":

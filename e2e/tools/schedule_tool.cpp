@@ -1,11 +1,11 @@
 // schedule_tool.exe: reads and writes the backup schedule in the current user's registry for the
 // end-to-end tests and the demo, prints dates and the present moment, asks the due-date rules
-// what they decide, holds the check lock's name as another account could, and opens a folder to
-// every user as a careless setup could. Several commands
-// may follow each other in one start; with none, or an unknown one, it prints its commands (the
-// table kCommands below). DATE, LAST and PRESENT take the forms of schedule_text.h. One output
-// line per command; a malformed command or a failed registry call ends the tool with code 2
-// before the next runs.
+// what they decide, holds the check lock's name as another account could, opens a folder to
+// every user as a careless setup could, and tells the program's tick and settling delay. Several
+// commands may follow each other in one start; with none, or an unknown one, it prints its
+// commands (the table kCommands below). DATE, LAST and PRESENT take the forms of
+// schedule_text.h. One output line per command; a malformed command or a failed registry call
+// ends the tool with code 2 before the next runs.
 #include <windows.h>
 // after windows.h, which it needs
 #include <aclapi.h>
@@ -24,6 +24,7 @@
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_registry.h"
 #include "scheduling/due_rules.h"
+#include "scheduling/monitor.h"
 #include "settings/schedule_key.h"
 #include "testing/win32/foreign_mutex.h"
 
@@ -56,6 +57,7 @@ class Tool {
   void Decide();
   void HoldLockName();
   void OpenFolder();
+  void Timing();
 
  private:
   TSerialDateTime Date(const std::string& text);
@@ -92,6 +94,7 @@ const struct Command {
      &Tool::HoldLockName},
     {"open-folder", "FOLDER", "lets Everyone change the folder and what it holds",
      &Tool::OpenFolder},
+    {"timing", "", "the program's settling ticks and tick period", &Tool::Timing},
 };
 
 void PrintUsage() {
@@ -348,6 +351,11 @@ void Tool::OpenFolder() {
   LocalFree(opened);
   LocalFree(descriptor);
   std::printf("opened %s\n", folder.c_str());
+}
+
+void Tool::Timing() {
+  std::printf("timing settling-ticks %d tick-ms %u\n", static_cast<int>(kSettlingTicks),
+              static_cast<unsigned>(kTickMilliseconds));
 }
 
 int Tool::Run(const std::vector<std::string>& words) {

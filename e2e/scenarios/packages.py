@@ -1,15 +1,23 @@
-#!/usr/bin/env python3
-"""The Windows Installer packages as a user and an administrator meet them, under Wine's msiexec.
+"""Scenarios of the packages as users get them, under Wine.
+
+The zip (the primary, 32-bit build only): as cpack makes it, unpacked beside the stand-in backup
+application in a folder with blanks in its path, the log-on entry registered with the user
+guide's own command, the program started as that entry names it, one backup on a due daily
+schedule.
+
+The Windows Installer packages as a user and an administrator meet them, under Wine's msiexec.
 The 64-bit build's package, in the 64-bit prefix: a folder given without the application, or
 one every user may change, refused; the application found under Program Files, a silent install
 leaving one copy running, which backs up; a silent upgrade while it runs leaving one copy, of the
 new file; a downgrade refused; a failing upgrade rolled back; a removal ending the copy but not
 one of another folder; then the application under Program Files (x86), with the earlier releases'
 32-bit package replaced, and an application that moved followed by the next upgrade. The 32-bit
-build's package: refused on the 64-bit prefix, installed and removed on a 32-bit one. One of the
-whole-program scenarios, in its own prefix and on its own display (see --help)."""
+build's package: refused on the 64-bit prefix, installed and removed on a 32-bit one.
 
-import argparse
+What they are given beyond the other scenarios' inputs (--cpack, --guide, --license, --package;
+--msi, --exe, --dll, --version) comes from release/CMakeLists.txt; the package scripts they run
+and read are release/'s own."""
+
 import os
 import re
 import shutil
@@ -17,11 +25,118 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
-from package_scenario import harness, unix_path  # the scenarios' harness, e2e/harness
+import harness
+from harness import expect
 
-expect = harness.expect
-HERE = os.path.dirname(os.path.abspath(__file__))
+RELEASE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                        "release"))
+sys.path.insert(0, RELEASE)
+import pe_image  # noqa: E402  (release/: the headers of a PE executable)
+
+RUN_KEY = "Microsoft\\Windows\\CurrentVersion\\Run"
+
+# --- the zip --------------------------------------------------------------------------------
+
+USER_RUN_KEY = "HKCU\\Software\\" + RUN_KEY
+GUIDE_PATH = r"C:\path\to\AutoBackup.exe"
+ZIP_FOLDER = r"C:\Program Files\Tarvik Tools\Email Backup"
+SCRIPTS = r"C:\package-scenario"
+
+
+def make_package(options):
+    """The zip as cpack makes it; its members by name."""
+    packages = os.path.join(options.build, "package-scenario")
+    shutil.rmtree(packages, ignore_errors=True)
+    result = subprocess.run([options.cpack, "-B", packages], cwd=options.build,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    expect(result.returncode == 0, "cpack failed: %s" % result.stdout.decode("latin-1"))
+    with zipfile.ZipFile(os.path.join(packages, options.package + ".zip")) as package:
+        return {name: package.read(name) for name in package.namelist()}
+
+
+def check_members(members, options):
+    expect(sorted(members) == ["AutoBackup.exe", "LICENSE.txt", "README.txt"],
+           "the zip holds %s" % sorted(members))
+    for name, source in (("README.txt", options.guide), ("LICENSE.txt", options.license)):
+        with open(source, "rb") as f:
+            expect(members[name] == f.read().replace(b"\n", b"\r\n"),
+                   "%s is not %s with CR LF line ends" % (name, source))
+    exe = members["AutoBackup.exe"]
+    symbols = pe_image.PeImage(exe).symbol_count
+    expect(symbols == 0, "AutoBackup.exe is not stripped: %d symbols" % symbols)
+    print("zip: %s; AutoBackup.exe %d bytes, stripped" % (sorted(members), len(exe)))
+
+
+def guide_command(guide):
+    """The guide's command that registers the log-on entry, with its path."""
+    with open(guide) as f:
+        lines = [line.strip() for line in f
+                 if line.strip().startswith('reg add "%s"' % USER_RUN_KEY)]
+    expect(len(lines) == 1, "the guide has %d log-on commands, not one" % len(lines))
+    expect(GUIDE_PATH in lines[0], "the guide's command names no %s" % GUIDE_PATH)
+    return lines[0]
+
+
+def unix_path(suite, windows_path):
+    return os.path.join(suite.prefix, "drive_c", *windows_path.split("\\")[1:])
+
+
+def run_batch(suite, name, line, limit=120):
+    """Runs one command line through the command interpreter, as typed at a prompt."""
+    os.makedirs(unix_path(suite, SCRIPTS), exist_ok=True)
+    with open(unix_path(suite, SCRIPTS + "\\" + name), "w", newline="\r\n") as f:
+        f.write("@echo off\n%s\n" % line)
+    result = subprocess.run([harness.WINE_RUN, suite.home, suite.arch, "cmd", "/c",
+                             SCRIPTS + "\\" + name], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            env=suite.environment(limit), timeout=limit + 30)
+    return result.returncode, result.stdout.decode("latin-1")
+
+
+def package(suite):
+    options = suite.options
+    members = make_package(options)
+    check_members(members, options)
+
+    folder = unix_path(suite, ZIP_FOLDER)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for name, data in members.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    shutil.copy(options.standin, os.path.join(folder, harness.STANDIN_NAME))
+    standin = os.path.join(folder, harness.STANDIN_NAME)
+
+    old = suite.daily_schedule("now-3.9")
+    exe = ZIP_FOLDER + "\\AutoBackup.exe"
+    command = guide_command(options.guide).replace(GUIDE_PATH, exe)
+    code, output = run_batch(suite, "register.bat", command)
+    print("%s: %d %s" % (command, code, output.strip()))
+    expect(code == 0, "the guide's command failed (%d): %s" % (code, output))
+    code, output = run_batch(suite, "query.bat", 'reg query "%s" /v AutoBackup' % USER_RUN_KEY)
+    entry = re.search(r"^\s*AutoBackup\s+REG_SZ\s+(.*?)\s*$", output, re.MULTILINE)
+    expect(code == 0 and entry, "no log-on entry AutoBackup: %s" % output)
+    print("log-on entry: %s" % entry.group(1))
+    expect(entry.group(1) == '"%s"' % exe, "the entry is %s, not the quoted path" % entry.group(1))
+
+    # What the system does at log-on: the entry's text is the command line.
+    with open(os.path.join(folder, "logon.bat"), "w", newline="\r\n") as f:
+        f.write("@echo off\n%s\n" % entry.group(1))
+    suite.start(os.path.join(folder, "logon.bat"))
+    suite.wait_for_start(standin, 30)
+    time.sleep(harness.EXTRA_CHECKS_SECONDS)
+    suite.expect_one_unattended_start(harness.parse_standin_log(harness.log_of(standin)))
+    new = suite.date("LastBackupDate")[0]
+    expect(new == harness.double_bytes(harness.double_of(old) + 3.0),
+           "LastBackupDate is %s, not 3 days after %s" % (new, old))
+    suite.expect_running()
+    suite.expect_no_boxes()
+
+
+# --- the Windows Installer packages ---------------------------------------------------------
+
 FOLDER = "C:\\Program Files\\Tarvik Tools\\\u041f\u043e\u0447\u0442\u0430 Backup"
 FOLDER_X86 = "C:\\Program Files (x86)\\Tarvik Tools\\Mail Backup"
 MOVED = "C:\\Program Files\\Moved Backup"
@@ -29,7 +144,6 @@ OTHER = "C:\\Other Place"
 NATIVE = "HKLM\\Software\\"
 WOW = "HKLM\\Software\\Wow6432Node\\"
 STOPPED = "LaunchConditions. Return value 0."  # 1603 through Wine's 8 bits, and where it stopped
-RUN_KEY = "Microsoft\\Windows\\CurrentVersion\\Run"
 # The commit of release 0.1.0, whose one package was 32-bit: the x64 package must replace it.
 RELEASE_0_1_0 = "5ab647cb2463ccf4bf706d5ab5a95a5a8919b0ca"
 
@@ -135,8 +249,8 @@ def build(options, arch, step, exe, folder):
     with open(os.path.join(folder, "AutoBackup.exe"), "wb") as f:
         f.write(exe)
     out = os.path.join(folder, "%s.msi" % version)
-    subprocess.run([sys.executable, os.path.join(HERE, "msi", "build_msi.py"), "--arch", arch,
-                    "--wxs", os.path.join(HERE, "msi", "AutoBackup.wxs"), "--exe",
+    subprocess.run([sys.executable, os.path.join(RELEASE, "msi", "build_msi.py"), "--arch", arch,
+                    "--wxs", os.path.join(RELEASE, "msi", "AutoBackup.wxs"), "--exe",
                     os.path.join(folder, "AutoBackup.exe"), "--dll", options.dll, "--version",
                     version, "--epoch", "0", "--out", out], check=True)
     return out, exe
@@ -158,7 +272,7 @@ def release_0_1_0(options, exe, folder):
     sources = os.path.join(folder, "0.1.0")
     for path in ("release/ship.py", "release/msi/AutoBackup.wxs", "release/msi/build_msi.py",
                  "release/msi/end_copies.c"):
-        shown = subprocess.run(["git", "-C", HERE, "show", "%s:%s" % (RELEASE_0_1_0, path)],
+        shown = subprocess.run(["git", "-C", RELEASE, "show", "%s:%s" % (RELEASE_0_1_0, path)],
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         if shown.returncode != 0:
             return None
@@ -311,16 +425,5 @@ def x86(suite, options):
     expect_copies(suite, FOLDER, 0)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    for option in ("--build", "--tool", "--box-tool", "--standin", "--msi", "--exe", "--dll",
-                   "--version"):
-        parser.add_argument(option, required=True)
-    parser.add_argument("--arch", choices=("32", "64"), required=True)
-    options = parser.parse_args()
-    body = x64 if options.arch == "64" else x86
-    return harness.run(options, "msi", 300, lambda suite: body(suite, options))
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+def msi(suite):
+    (x64 if suite.arch == "64" else x86)(suite, suite.options)

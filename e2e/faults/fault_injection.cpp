@@ -1,4 +1,4 @@
-#include "e2e/tools/fault_injection.h"
+#include "e2e/faults/fault_injection.h"
 
 #include <cstring>
 #include <exception>

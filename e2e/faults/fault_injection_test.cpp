@@ -1,6 +1,6 @@
 // The fault build's switch: the fault is read from the argument, never from the program's path,
 // and the clock stays a plain clock until its first read.
-#include "e2e/tools/fault_injection.h"
+#include "e2e/faults/fault_injection.h"
 
 #include <gtest/gtest.h>
 

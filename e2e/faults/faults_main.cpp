@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/entry.h"
-#include "e2e/tools/fault_injection.h"
+#include "e2e/faults/fault_injection.h"
 #include "platform/win32/win32_clock.h"
 
 namespace {
