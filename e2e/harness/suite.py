@@ -156,12 +156,14 @@ class Suite:
             env.pop("DISPLAY", None)
         return env
 
-    def run_tool(self, exe, words, limit):
-        """Runs one of the test tools once under Wine; its exit code, output and error output."""
+    def run_tool(self, exe, words, limit, arch=None):
+        """Runs one of the test tools (or a program of Wine's, on the side `arch` when given)
+        once under Wine; its exit code, output and error output."""
         # Files, not pipes: the wineserver that a run starts inherits them and outlives the run,
-        # and waiting for the end of a pipe would wait for the server.
+        # and waiting for the end of a pipe would wait for the server; so do the programs an
+        # install starts.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            code = subprocess.run([WINE_RUN, self.home, self.arch, exe, *words],
+            code = subprocess.run([WINE_RUN, self.home, arch or self.arch, exe, *words],
                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                   env=self.environment(limit), timeout=limit + 30).returncode
             out.seek(0)

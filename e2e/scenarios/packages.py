@@ -23,7 +23,6 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import zipfile
 
@@ -148,23 +147,12 @@ STOPPED = "LaunchConditions. Return value 0."  # 1603 through Wine's 8 bits, and
 RELEASE_0_1_0 = "5ab647cb2463ccf4bf706d5ab5a95a5a8919b0ca"
 
 
-def wine(suite, arch, *words):
-    """A Windows program of the given side; its exit code (8 bits through Wine) and output."""
-    # A file, not a pipe: a program the install starts inherits it and outlives the install.
-    with tempfile.TemporaryFile() as out:
-        code = subprocess.run([harness.WINE_RUN, suite.home, arch, *words],
-                              stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                              env=suite.environment(120), timeout=150).returncode
-        out.seek(0)
-        return code, out.read().decode("latin-1")
-
-
 def msiexec(suite, *words, arch="64"):
     """msiexec with a log; its exit code and the log's text."""
     log = unix_path(suite, "C:\\msiexec.log")
     if os.path.exists(log):
         os.remove(log)
-    code, _ = wine(suite, arch, "msiexec", *words, "/l*", "C:\\msiexec.log")
+    code = suite.run_tool("msiexec", [*words, "/l*", "C:\\msiexec.log"], 120, arch)[0]
     with open(log, "rb") as f:
         text = f.read().replace(b"\0", b"").decode("latin-1")  # Wine's log: ASCII, wide
     print("msiexec %s: %d" % (" ".join(words), code))
@@ -175,10 +163,10 @@ def msiexec(suite, *words, arch="64"):
 
 def values(suite, key):
     """The string values of a registry key as {name: text}; {} when the key is absent."""
-    code, output = wine(suite, suite.arch, "reg", "export", key, "C:\\values.reg", "/y")
+    code, output, errors = suite.run_tool("reg", ["export", key, "C:\\values.reg", "/y"], 120)
     if code != 0:
-        expect("Unable to find the specified registry key" in output,
-               "reg export %s failed (%d): %s" % (key, code, output))
+        expect("Unable to find the specified registry key" in output + errors,
+               "reg export %s failed (%d): %s%s" % (key, code, output, errors))
         return {}
     with open(unix_path(suite, "C:\\values.reg"), "rb") as f:
         text = f.read().decode("utf-16")
